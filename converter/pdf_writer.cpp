@@ -1,0 +1,311 @@
+#include "converter/pdf_writer.h"
+
+#include <array>
+#include <charconv>
+
+#include "converter/text_decoder.h"
+
+namespace pageout::converter {
+namespace {
+
+constexpr std::size_t kBufferSize = 256 * 1024;
+// Pages are handed to the compressing threads in batches of about this many bytes, so that a
+// thread's work outweighs the hand-over.
+constexpr std::size_t kBatchBytes = 256 * 1024;
+constexpr std::size_t kBatchPages = 64;
+
+// Objects 1 to 3 come first; page k (from 0) has its content stream in object 4 + 2k and its page
+// object in 5 + 2k; the document information follows the last page.
+constexpr std::uint64_t kCatalogObject = 1;
+constexpr std::uint64_t kPagesObject = 2;
+constexpr std::uint64_t kFontObject = 3;
+constexpr std::uint64_t ContentObject(std::uint64_t page) { return 4 + 2 * page; }
+constexpr std::uint64_t PageObject(std::uint64_t page) { return 5 + 2 * page; }
+
+std::string ToString(std::uint64_t value) {
+  std::array<char, 24> digits{};
+  auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+  return std::string(digits.data(), result.ptr);
+}
+
+// The Unicode code points of a text held as UTF-8, where bytes outside valid sequences are read
+// as Windows-1252.
+std::vector<std::uint32_t> CodePoints(std::string_view text) {
+  std::vector<std::uint32_t> result;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      result.push_back(b);
+      ++i;
+      continue;
+    }
+    int length = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    std::uint32_t code_point = 0;
+    bool valid = length > 0 && i + static_cast<std::size_t>(length) <= text.size();
+    if (valid) {
+      code_point = b & (0x7Fu >> length);
+      for (int k = 1; k < length && valid; ++k) {
+        auto c = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+        valid = (c & 0xC0) == 0x80;
+        code_point = (code_point << 6) | (c & 0x3Fu);
+      }
+      // Overlong forms, surrogates and values past U+10FFFF are not valid UTF-8.
+      static constexpr std::array<std::uint32_t, 5> kMinimum{0, 0, 0x80, 0x800, 0x10000};
+      valid = valid && code_point >= kMinimum[static_cast<std::size_t>(length)] &&
+              code_point <= 0x10FFFF && (code_point < 0xD800 || code_point > 0xDFFF);
+    }
+    if (valid) {
+      result.push_back(code_point);
+      i += static_cast<std::size_t>(length);
+    } else {
+      result.push_back(UnicodeFromWindows1252(b));
+      ++i;
+    }
+  }
+  return result;
+}
+
+// `value` in decimal with leading zeros to `width` digits.
+std::string Padded(std::uint64_t value, std::size_t width) {
+  std::string digits = ToString(value);
+  if (digits.size() < width) digits.insert(0, width - digits.size(), '0');
+  return digits;
+}
+
+std::string Padded(std::int64_t value, std::size_t width) {
+  return Padded(static_cast<std::uint64_t>(value < 0 ? 0 : value), width);
+}
+
+}  // namespace
+
+std::string FormatPoints(Millipoints value) {
+  std::string text;
+  if (value < 0) {
+    text = "-";
+    value = -value;
+  }
+  text += ToString(static_cast<std::uint64_t>(value / 1000));
+  auto fraction = static_cast<int>(value % 1000);
+  if (fraction != 0) {
+    char digits[4] = {static_cast<char>('0' + fraction / 100),
+                      static_cast<char>('0' + fraction / 10 % 10),
+                      static_cast<char>('0' + fraction % 10), 0};
+    std::size_t length = 3;
+    while (digits[length - 1] == '0') --length;
+    text += '.';
+    text.append(digits, length);
+  }
+  return text;
+}
+
+std::string FormatPdfDate(std::int64_t seconds) {
+  std::int64_t days = seconds / 86400;
+  std::int64_t rest = seconds % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  // Civil date from a day count (the proleptic Gregorian calendar, eras of 400 years).
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t day_of_era = days - era * 146097;
+  const std::int64_t year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const std::int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const std::int64_t month_index = (5 * day_of_year + 2) / 153;
+  const std::int64_t day = day_of_year - (153 * month_index + 2) / 5 + 1;
+  const std::int64_t month = month_index < 10 ? month_index + 3 : month_index - 9;
+  const std::int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
+
+  return "D:" + Padded(year, 4) + Padded(month, 2) + Padded(day, 2) + Padded(rest / 3600, 2) +
+         Padded(rest / 60 % 60, 2) + Padded(rest % 60, 2) + "Z";
+}
+
+std::string FormatTextString(std::string_view utf8) {
+  bool printable = true;
+  for (char c : utf8) printable = printable && c >= 0x20 && c < 0x7F;
+  if (printable) {
+    std::string text = "(";
+    for (char c : utf8) {
+      if (c == '(' || c == ')' || c == '\\') text += '\\';
+      text += c;
+    }
+    return text + ")";
+  }
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text = "<FEFF";
+  auto put_unit = [&](std::uint32_t unit) {
+    for (int shift = 12; shift >= 0; shift -= 4) text += kHex[(unit >> shift) & 0xF];
+  };
+  for (std::uint32_t code_point : CodePoints(utf8)) {
+    if (code_point >= 0x10000) {
+      code_point -= 0x10000;
+      put_unit(0xD800 + (code_point >> 10));
+      put_unit(0xDC00 + (code_point & 0x3FF));
+    } else {
+      put_unit(code_point);
+    }
+  }
+  return text + ">";
+}
+
+PdfWriter::PdfWriter(ByteSink& out, const PageLayout& layout, FontFace font, DocumentInfo info,
+                     unsigned threads, int level)
+    : out_(out),
+      layout_(layout),
+      font_(font),
+      info_(std::move(info)),
+      pool_(threads, level),
+      max_pending_(2 * static_cast<std::size_t>(threads == 0 ? 1 : threads)) {
+  buffer_.reserve(kBufferSize);
+  // Each line is shown with the ' operator, which first moves down by the leading, so the text
+  // position starts one line above the first baseline.
+  page_prefix_ = "BT\n/F1 " + FormatPoints(layout_.font_size) + " Tf\n" +
+                 FormatPoints(layout_.line_spacing) + " TL\n" + FormatPoints(layout_.left) + " " +
+                 FormatPoints(layout_.first_baseline + layout_.line_spacing) + " Td\n";
+  content_reserve_ = page_prefix_.size() +
+                     static_cast<std::size_t>(layout_.lines_per_page) *
+                         (static_cast<std::size_t>(layout_.columns) + 8);
+  content_.reserve(content_reserve_);
+  content_ = page_prefix_;
+
+  // A binary comment after the header tells transfer programs that the file is not text.
+  Put("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
+  BeginObject(kCatalogObject);
+  Put("<</Type/Catalog/Pages 2 0 R>>\nendobj\n");
+  BeginObject(kFontObject);
+  Put("<</Type/Font/Subtype/Type1/BaseFont/");
+  Put(FontName(font_));
+  Put("/Encoding/WinAnsiEncoding>>\nendobj\n");
+}
+
+void PdfWriter::Line(std::string_view text) {
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  if (text.empty()) {
+    ++blank_lines_;
+    return;
+  }
+  for (; blank_lines_ > 0; --blank_lines_) content_ += "T*\n";
+  content_ += '(';
+  for (char c : text) {
+    if (c == '(' || c == ')' || c == '\\') content_ += '\\';
+    content_ += c;
+  }
+  content_ += ")'\n";
+}
+
+void PdfWriter::EndPage() {
+  content_ += "ET\n";
+  blank_lines_ = 0;
+  batch_bytes_ += content_.size();
+  batch_.push_back(std::move(content_));
+  content_ = std::string();
+  content_.reserve(content_reserve_);
+  content_ = page_prefix_;
+  ++pages_submitted_;
+  if (batch_bytes_ >= kBatchBytes || batch_.size() >= kBatchPages) SubmitBatch();
+}
+
+void PdfWriter::SubmitBatch() {
+  if (batch_.empty()) return;
+  pool_.Submit(std::move(batch_));
+  batch_ = {};
+  batch_bytes_ = 0;
+  while (pool_.pending() > max_pending_) WriteBatch(pool_.TakeOldest());
+}
+
+void PdfWriter::WriteBatch(std::vector<std::string> compressed) {
+  for (const std::string& stream : compressed) {
+    const std::uint64_t page = pages_written_++;
+    BeginObject(ContentObject(page));
+    Put("<</Length ");
+    PutNumber(stream.size());
+    Put("/Filter/FlateDecode>>stream\n");
+    Put(stream);
+    Put("\nendstream\nendobj\n");
+    BeginObject(PageObject(page));
+    Put("<</Type/Page/Parent 2 0 R/Contents ");
+    PutNumber(ContentObject(page));
+    Put(" 0 R>>\nendobj\n");
+  }
+}
+
+bool PdfWriter::Finish() {
+  SubmitBatch();
+  while (pool_.pending() > 0) WriteBatch(pool_.TakeOldest());
+
+  BeginObject(kPagesObject);
+  Put("<</Type/Pages/Count ");
+  PutNumber(pages_written_);
+  Put("/MediaBox[0 0 ");
+  Put(FormatPoints(layout_.page_width));
+  Put(" ");
+  Put(FormatPoints(layout_.page_height));
+  Put("]/Resources<</Font<</F1 3 0 R>>/ProcSet[/PDF/Text]>>/Kids[");
+  for (std::uint64_t page = 0; page < pages_written_; ++page) {
+    if (page > 0) Put(page % 16 == 0 ? "\n" : " ");
+    PutNumber(PageObject(page));
+    Put(" 0 R");
+  }
+  Put("]>>\nendobj\n");
+
+  const std::uint64_t info_object = ContentObject(pages_written_);
+  BeginObject(info_object);
+  Put("<<");
+  if (!info_.title.empty()) {
+    Put("/Title");
+    Put(FormatTextString(info_.title));
+  }
+  Put("/Producer");
+  Put(FormatTextString(info_.producer));
+  Put("/CreationDate");
+  Put(FormatTextString(FormatPdfDate(info_.creation_time)));
+  Put(">>\nendobj\n");
+
+  const std::uint64_t xref_offset = offset_;
+  const std::uint64_t size = info_object + 1;
+  Put("xref\n0 ");
+  PutNumber(size);
+  Put("\n0000000000 65535 f \n");
+  for (std::size_t object = 1; object < offsets_.size(); ++object) {
+    Put(Padded(offsets_[object], 10));
+    Put(" 00000 n \n");
+  }
+  Put("trailer\n<</Size ");
+  PutNumber(size);
+  Put("/Root 1 0 R/Info ");
+  PutNumber(info_object);
+  Put(" 0 R>>\nstartxref\n");
+  PutNumber(xref_offset);
+  Put("\n%%EOF\n");
+  Flush();
+  return !failed_;
+}
+
+void PdfWriter::BeginObject(std::uint64_t number) {
+  const auto index = static_cast<std::size_t>(number);
+  if (offsets_.size() <= index) offsets_.resize(index + 1);
+  offsets_[index] = offset_;
+  PutNumber(number);
+  Put(" 0 obj\n");
+}
+
+void PdfWriter::Put(std::string_view bytes) {
+  offset_ += bytes.size();
+  if (buffer_.size() + bytes.size() > kBufferSize) Flush();
+  if (bytes.size() >= kBufferSize) {
+    if (!failed_) failed_ = !out_.Write(bytes.data(), bytes.size(), &error_);
+    return;
+  }
+  buffer_.append(bytes);
+}
+
+void PdfWriter::PutNumber(std::uint64_t value) { Put(ToString(value)); }
+
+void PdfWriter::Flush() {
+  if (!buffer_.empty() && !failed_) failed_ = !out_.Write(buffer_.data(), buffer_.size(), &error_);
+  buffer_.clear();
+}
+
+}  // namespace pageout::converter

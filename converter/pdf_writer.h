@@ -1,0 +1,87 @@
+// Writes the PDF document in one pass: pages go out as they are completed, and what the writer
+// keeps is the offset of each object for the cross-reference table.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "converter/deflate_pool.h"
+#include "converter/options.h"
+#include "converter/page_layout.h"
+#include "converter/paginator.h"
+
+namespace pageout::converter {
+
+// Where the document goes.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  // Writes all `size` bytes; false, with the system's reason in *reason, on failure.
+  virtual bool Write(const char* data, std::size_t size, std::string* reason) = 0;
+};
+
+struct DocumentInfo {
+  std::string title;            // UTF-8 (other bytes are read as Windows-1252); empty: no title
+  std::string producer;
+  std::int64_t creation_time = 0;  // seconds since 1970-01-01 00:00 UTC
+};
+
+// "123.456": millipoints as points with at most three decimals, trailing zeros dropped.
+std::string FormatPoints(Millipoints value);
+// A PDF date, "D:YYYYMMDDHHmmSSZ", for seconds since 1970-01-01 00:00 UTC.
+std::string FormatPdfDate(std::int64_t seconds);
+// A PDF text string: a literal string for printable ASCII, else UTF-16BE with a byte order mark.
+std::string FormatTextString(std::string_view utf8);
+
+class PdfWriter final : public PageSink {
+ public:
+  // Compresses pages with `threads` worker threads at zlib `level`.
+  PdfWriter(ByteSink& out, const PageLayout& layout, FontFace font, DocumentInfo info,
+            unsigned threads, int level);
+
+  void Line(std::string_view text) override;
+  void EndPage() override;
+
+  // Writes the rest of the document after the last page. False when a write failed, now or before.
+  bool Finish();
+
+  // A write failed; the writer has stopped writing. error() holds the system's reason.
+  bool failed() const { return failed_; }
+  const std::string& error() const { return error_; }
+  std::uint64_t bytes_written() const { return offset_; }
+
+ private:
+  void Put(std::string_view bytes);
+  void PutNumber(std::uint64_t value);
+  void Flush();
+  void BeginObject(std::uint64_t number);
+  void SubmitBatch();
+  void WriteBatch(std::vector<std::string> compressed);
+
+  ByteSink& out_;
+  PageLayout layout_;
+  FontFace font_;
+  DocumentInfo info_;
+  DeflatePool pool_;
+  std::size_t max_pending_;
+
+  std::string page_prefix_;  // the operators that start every page's text
+  std::string content_;      // the current page's content stream
+  std::size_t content_reserve_ = 0;
+  int blank_lines_ = 0;      // blank lines not yet written on the current page
+  std::vector<std::string> batch_;
+  std::size_t batch_bytes_ = 0;
+  std::uint64_t pages_submitted_ = 0;
+  std::uint64_t pages_written_ = 0;
+
+  std::vector<std::uint64_t> offsets_;  // by object number
+  std::string buffer_;
+  std::uint64_t offset_ = 0;
+  bool failed_ = false;
+  std::string error_;
+};
+
+}  // namespace pageout::converter
