@@ -1,0 +1,38 @@
+// The log a fake command interpreter of the tests keeps: one record per start, appended to the file
+// named by PAGEOUT_FAKE_SHELL_LOG.
+//
+//   call
+//   arg <length>:<bytes>        one per argument received (POSIX)
+//   cmdline <length>:<bytes>    the command line received, exactly (Win32)
+//   stdin <length>:<bytes>      with PAGEOUT_FAKE_SHELL_READ_LINE=1: the bytes of one line read
+//                               one at a time from the inherited standard input, its LF included
+//   end
+//
+// With PAGEOUT_FAKE_SHELL_EXIT=<n> the interpreter ends with exit code n (0 otherwise).
+#pragma once
+
+#include <cstdlib>
+#include <string>
+
+namespace pageout::test_tools {
+
+inline void AppendField(std::string& record, const char* key, const std::string& bytes) {
+  record += key;
+  record += ' ';
+  record += std::to_string(bytes.size());
+  record += ':';
+  record += bytes;
+  record += '\n';
+}
+
+inline int RequestedExitCode() {
+  const char* text = std::getenv("PAGEOUT_FAKE_SHELL_EXIT");
+  return text == nullptr ? 0 : std::atoi(text);
+}
+
+inline bool LineReadRequested() {
+  const char* text = std::getenv("PAGEOUT_FAKE_SHELL_READ_LINE");
+  return text != nullptr && std::string(text) == "1";
+}
+
+}  // namespace pageout::test_tools
