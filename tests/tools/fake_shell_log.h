@@ -2,6 +2,7 @@
 // named by PAGEOUT_FAKE_SHELL_LOG.
 //
 //   call
+//   program <length>:<bytes>    the file the interpreter was started from, when known
 //   arg <length>:<bytes>        one per argument received (POSIX)
 //   cmdline <length>:<bytes>    the command line received, exactly (Win32)
 //   stdin <length>:<bytes>      with PAGEOUT_FAKE_SHELL_READ_LINE=1: the bytes of one line read

@@ -29,6 +29,11 @@ std::string ReadOneLine() {
 int main(int argc, char** argv) {
   using pageout::test_tools::AppendField;
   std::string record = "call\n";
+  char program[4096] = {};
+  const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
+  if (length > 0) {
+    AppendField(record, "program", std::string(program, static_cast<std::size_t>(length)));
+  }
   for (int i = 0; i < argc; ++i) AppendField(record, "arg", argv[i]);
   if (pageout::test_tools::LineReadRequested()) AppendField(record, "stdin", ReadOneLine());
   record += "end\n";

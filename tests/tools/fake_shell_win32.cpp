@@ -26,6 +26,9 @@ std::string ReadOneLine() {
 int main() {
   using pageout::test_tools::AppendField;
   std::string record = "call\n";
+  char program[MAX_PATH + 1] = {};
+  const DWORD length = GetModuleFileNameA(nullptr, program, sizeof program);
+  if (length > 0 && length < sizeof program) AppendField(record, "program", program);
   AppendField(record, "cmdline", GetCommandLineA());
   if (pageout::test_tools::LineReadRequested()) AppendField(record, "stdin", ReadOneLine());
   record += "end\n";
