@@ -77,6 +77,10 @@ class FakeOs : public platform::Os {
   }
   void AddFile(const std::string& path) { objects[Key(path)] = false; }
   void AddDirectory(const std::string& path) { objects[Key(path)] = true; }
+  // Queries of path fail with error (a file the user may not even look at, say).
+  void AttributeError(const std::string& path, std::uint32_t error) {
+    attribute_errors[Key(path)] = error;
+  }
   // Output written to a handle, all calls joined.
   std::string Output(platform::Handle handle = kStdOutput) const {
     std::string all;
