@@ -1,0 +1,147 @@
+#include "frontend/compose.h"
+
+#include <array>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace pageout::frontend {
+namespace {
+
+using platform::Host;
+
+struct Composed {
+  std::string command;  // as executed: up to the width, trailing blanks dropped
+  std::size_t width;
+};
+
+Composed Compose(Host host, const Layout& layout, const std::string& name) {
+  std::array<char, kFileNameSize> field;
+  field.fill(' ');
+  name.copy(field.data(), std::min(name.size(), field.size()));
+  std::array<char, kCommandCapacity> command;
+  command.fill('#');
+  const std::size_t width = ComposeConverterCommand(host, layout, field, command);
+  std::string text(command.data(), width);
+  const std::string blanks_after = text.substr(text.find_last_not_of(' ') + 1);
+  EXPECT_EQ(blanks_after, std::string(blanks_after.size(), ' '));
+  text.erase(text.find_last_not_of(' ') + 1);
+  return {text, width};
+}
+
+TEST(ComposeTest, PlainNamesLandInTheLayoutsNameField) {
+  struct Case {
+    const Layout* layout;
+    std::string command;
+  };
+  const Case cases[] = {
+      {&kLayouts[0], "TEXT2PDF.EXE -c160 -L -s8 -v7      report.txt > OT.PDF"},
+      {&kLayouts[1], "TEXT2PDF.EXE -l92 -c132 -s6 -v8  report.txt > OT.PDF"},
+      {&kLayouts[2], "TEXT2PDF.EXE report.txt > OT.PDF"},
+  };
+  for (Host host : {Host::kWindows, Host::kLinux, Host::kMac}) {
+    for (const Case& c : cases) {
+      const Composed composed = Compose(host, *c.layout, "report.txt");
+      EXPECT_EQ(composed.command, c.command);
+      EXPECT_EQ(composed.width, kCommandBufferSize);
+    }
+  }
+  EXPECT_EQ(Compose(Host::kWindows, kLayouts[0], "r").command.size(), 44u + 1);
+  EXPECT_EQ(Compose(Host::kWindows, kLayouts[1], "r").command.size(), 42u + 1);
+  EXPECT_EQ(Compose(Host::kWindows, kLayouts[2], "r").command.size(), 22u + 1);
+}
+
+TEST(ComposeTest, AnEightyCharacterNameEndsAtPosition124) {
+  const std::string name(80, 'N');
+  for (Host host : {Host::kWindows, Host::kLinux}) {
+    const Composed composed = Compose(host, kLandscape132, name);
+    ASSERT_EQ(composed.command.size(), 124u);
+    EXPECT_EQ(composed.command.substr(35, 80), name);         // positions 36 to 115
+    EXPECT_EQ(composed.command.substr(115), " > OT.PDF");     // positions 116 to 124
+    EXPECT_EQ(composed.width, kCommandBufferSize);
+  }
+}
+
+TEST(ComposeTest, LeadingBlanksStayInFrontOfTheName) {
+  EXPECT_EQ(Compose(Host::kWindows, kLayouts[2], " a.txt").command, "TEXT2PDF.EXE  a.txt > OT.PDF");
+  EXPECT_EQ(Compose(Host::kLinux, kLandscape132, "  a.txt").command,
+            "TEXT2PDF.EXE -c160 -L -s8 -v7        a.txt > OT.PDF");
+}
+
+TEST(ComposeTest, NamesTheInterpreterWouldSplitAreQuoted) {
+  struct Case {
+    Host host;
+    std::string name;
+    std::string command;  // portrait 80
+  };
+  const Case cases[] = {
+      {Host::kWindows, "my file.txt", "TEXT2PDF.EXE \"my file.txt\" > OT.PDF"},
+      {Host::kWindows, "  my file.txt", "TEXT2PDF.EXE   \"my file.txt\" > OT.PDF"},
+      {Host::kWindows, "a&b.txt", "TEXT2PDF.EXE \"a&b.txt\" > OT.PDF"},
+      {Host::kWindows, "a\tb", "TEXT2PDF.EXE \"a\tb\" > OT.PDF"},
+      {Host::kWindows, "it's;$x.txt", "TEXT2PDF.EXE it's;$x.txt > OT.PDF"},
+      {Host::kLinux, "my file.txt", "TEXT2PDF.EXE 'my file.txt' > OT.PDF"},
+      {Host::kLinux, " my file.txt", "TEXT2PDF.EXE  'my file.txt' > OT.PDF"},
+      {Host::kLinux, "it's.txt", "TEXT2PDF.EXE 'it'\\''s.txt' > OT.PDF"},
+      {Host::kLinux, "a;rm -rf x", "TEXT2PDF.EXE 'a;rm -rf x' > OT.PDF"},
+      {Host::kLinux, "$HOME", "TEXT2PDF.EXE '$HOME' > OT.PDF"},
+      {Host::kLinux, "dir/Az09_.+,:@%=-.txt", "TEXT2PDF.EXE dir/Az09_.+,:@%=-.txt > OT.PDF"},
+      {Host::kMac, "a(b)", "TEXT2PDF.EXE 'a(b)' > OT.PDF"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Compose(c.host, kLayouts[2], c.name).command, c.command) << c.name;
+  }
+}
+
+TEST(ComposeTest, SpecialCharactersOfEachHost) {
+  for (char c : std::string(" \t&|<>^()")) {
+    EXPECT_TRUE(NeedsQuoting(Host::kWindows, std::string("a") + c)) << int{c};
+    EXPECT_TRUE(NeedsQuoting(Host::kLinux, std::string("a") + c)) << int{c};
+  }
+  for (char c : std::string(";$'*?\"`!#~[]{}\\\x80")) {
+    EXPECT_FALSE(NeedsQuoting(Host::kWindows, std::string("a") + c)) << int{c};
+    EXPECT_TRUE(NeedsQuoting(Host::kLinux, std::string("a") + c)) << int{c};
+  }
+}
+
+TEST(ComposeTest, NoNameOverflowsTheCommand) {
+  struct Case {
+    Host host;
+    std::string name;
+  };
+  const Case cases[] = {
+      {Host::kWindows, std::string(80, '&')},
+      {Host::kWindows, " " + std::string(79, '(')},
+      {Host::kLinux, std::string(80, '\'')},
+      {Host::kLinux, "x" + std::string(78, ' ') + "y"},
+  };
+  for (const Case& c : cases) {
+    for (const Layout& layout : kLayouts) {
+      const Composed composed = Compose(c.host, layout, c.name);
+      ASSERT_GE(composed.command.size(), 9u);
+      EXPECT_EQ(composed.command.substr(composed.command.size() - 9), " > OT.PDF");
+      EXPECT_EQ(composed.width, std::max(kCommandBufferSize, composed.command.size()));
+      EXPECT_EQ(composed.command.substr(0, layout.prefix.size()), layout.prefix);
+    }
+  }
+  const Composed longest = Compose(Host::kLinux, kLandscape132, std::string(80, '\''));
+  EXPECT_EQ(longest.width, kCommandCapacity);
+  std::string quoted = "'";
+  for (int i = 0; i < 80; ++i) quoted += "'\\''";
+  EXPECT_EQ(longest.command, "TEXT2PDF.EXE -c160 -L -s8 -v7      " + quoted + "' > OT.PDF");
+}
+
+TEST(ComposeTest, ViewerCommandPerHost) {
+  EXPECT_EQ(ViewerCommand(Host::kWindows), "OT.PDF");
+  EXPECT_EQ(ViewerCommand(Host::kLinux), "xdg-open OT.PDF");
+  EXPECT_EQ(ViewerCommand(Host::kMac), "open OT.PDF");
+}
+
+TEST(AnswerTest, Classes) {
+  for (char c : std::string("Nn")) EXPECT_EQ(ClassifyAnswer(c), Answer::kNo) << c;
+  for (char c : std::string("Qq")) EXPECT_EQ(ClassifyAnswer(c), Answer::kQuit) << c;
+  for (char c : std::string(" Yy1x\t\x1a\r")) EXPECT_EQ(ClassifyAnswer(c), Answer::kYes) << int{c};
+}
+
+}  // namespace
+}  // namespace pageout::frontend
