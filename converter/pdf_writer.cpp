@@ -3,6 +3,8 @@
 #include <array>
 #include <charconv>
 
+#include <zlib.h>
+
 #include "converter/text_decoder.h"
 
 namespace pageout::converter {
@@ -14,13 +16,53 @@ constexpr std::size_t kBufferSize = 256 * 1024;
 constexpr std::size_t kBatchBytes = 256 * 1024;
 constexpr std::size_t kBatchPages = 64;
 
-// Objects 1 to 3 come first; page k (from 0) has its content stream in object 4 + 2k and its page
-// object in 5 + 2k; the document information follows the last page.
+// Objects 1 to 3 come first. Pages follow in groups of kGroupPages: a group starts with the object
+// stream that holds its page objects, then has, for its page i (from 0), the content stream in
+// object base + 1 + 2i and the page object in base + 2 + 2i. The document information and the
+// cross-reference stream follow the last page. Every number follows from the page's index, so the
+// writer needs no table of object numbers.
 constexpr std::uint64_t kCatalogObject = 1;
 constexpr std::uint64_t kPagesObject = 2;
 constexpr std::uint64_t kFontObject = 3;
-constexpr std::uint64_t ContentObject(std::uint64_t page) { return 4 + 2 * page; }
-constexpr std::uint64_t PageObject(std::uint64_t page) { return 5 + 2 * page; }
+constexpr std::uint64_t kGroupPages = 100;
+constexpr std::uint64_t GroupBase(std::uint64_t group) { return 4 + group * (2 * kGroupPages + 1); }
+constexpr std::uint64_t ContentObject(std::uint64_t page) {
+  return GroupBase(page / kGroupPages) + 1 + 2 * (page % kGroupPages);
+}
+constexpr std::uint64_t PageObject(std::uint64_t page) { return ContentObject(page) + 1; }
+
+// zlib compression fed piece by piece, for the streams the writer builds itself.
+class ZlibStream {
+ public:
+  explicit ZlibStream(int level) { deflateInit(&stream_, level); }
+  ~ZlibStream() { deflateEnd(&stream_); }
+  ZlibStream(const ZlibStream&) = delete;
+  ZlibStream& operator=(const ZlibStream&) = delete;
+
+  void Add(std::string_view data) { Run(data, Z_NO_FLUSH); }
+  std::string Finish() {
+    Run({}, Z_FINISH);
+    return std::move(out_);
+  }
+
+ private:
+  void Run(std::string_view data, int flush) {
+    stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream_.avail_in = static_cast<uInt>(data.size());
+    for (;;) {
+      char piece[16384];
+      stream_.next_out = reinterpret_cast<Bytef*>(piece);
+      stream_.avail_out = sizeof piece;
+      int status = deflate(&stream_, flush);
+      out_.append(piece, sizeof piece - stream_.avail_out);
+      if (flush == Z_FINISH ? status == Z_STREAM_END : stream_.avail_in == 0) break;
+      if (status != Z_OK && status != Z_BUF_ERROR) break;
+    }
+  }
+
+  z_stream stream_{};
+  std::string out_;
+};
 
 std::string ToString(std::uint64_t value) {
   std::array<char, 24> digits{};
@@ -156,6 +198,7 @@ PdfWriter::PdfWriter(ByteSink& out, const PageLayout& layout, FontFace font, Doc
       layout_(layout),
       font_(font),
       info_(std::move(info)),
+      level_(level),
       pool_(threads, level),
       max_pending_(2 * static_cast<std::size_t>(threads == 0 ? 1 : threads)) {
   buffer_.reserve(kBufferSize);
@@ -171,7 +214,7 @@ PdfWriter::PdfWriter(ByteSink& out, const PageLayout& layout, FontFace font, Doc
   content_ = page_prefix_;
 
   // A binary comment after the header tells transfer programs that the file is not text.
-  Put("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
+  Put("%PDF-1.5\n%\xE2\xE3\xCF\xD3\n");
   BeginObject(kCatalogObject);
   Put("<</Type/Catalog/Pages 2 0 R>>\nendobj\n");
   BeginObject(kFontObject);
@@ -188,10 +231,16 @@ void PdfWriter::Line(std::string_view text) {
   }
   for (; blank_lines_ > 0; --blank_lines_) content_ += "T*\n";
   content_ += '(';
-  for (char c : text) {
-    if (c == '(' || c == ')' || c == '\\') content_ += '\\';
-    content_ += c;
+  const char* run = text.data();
+  const char* end = run + text.size();
+  for (const char* p = run; p < end; ++p) {
+    if (*p == '(' || *p == ')' || *p == '\\') {
+      content_.append(run, static_cast<std::size_t>(p - run));
+      content_ += '\\';
+      run = p;
+    }
   }
+  content_.append(run, static_cast<std::size_t>(end - run));
   content_ += ")'\n";
 }
 
@@ -203,7 +252,6 @@ void PdfWriter::EndPage() {
   content_ = std::string();
   content_.reserve(content_reserve_);
   content_ = page_prefix_;
-  ++pages_submitted_;
   if (batch_bytes_ >= kBatchBytes || batch_.size() >= kBatchPages) SubmitBatch();
 }
 
@@ -218,25 +266,52 @@ void PdfWriter::SubmitBatch() {
 void PdfWriter::WriteBatch(std::vector<std::string> compressed) {
   for (const std::string& stream : compressed) {
     const std::uint64_t page = pages_written_++;
-    BeginObject(ContentObject(page));
-    Put("<</Length ");
+    if (page % kGroupPages == 0) group_starts_.push_back(offset_);
+    page_offsets_.push_back(static_cast<std::uint32_t>(offset_ - group_starts_.back()));
+    PutNumber(ContentObject(page));
+    Put(" 0 obj\n<</Length ");
     PutNumber(stream.size());
     Put("/Filter/FlateDecode>>stream\n");
     Put(stream);
     Put("\nendstream\nendobj\n");
-    BeginObject(PageObject(page));
-    Put("<</Type/Page/Parent 2 0 R/Contents ");
-    PutNumber(ContentObject(page));
-    Put(" 0 R>>\nendobj\n");
+    if (pages_written_ % kGroupPages == 0) WriteObjectStream();
   }
+}
+
+void PdfWriter::WriteObjectStream() {
+  // The page objects of the group just written. The stream begins with pairs of object number and
+  // offset within the stream, then the objects themselves.
+  const std::uint64_t group = (pages_written_ - 1) / kGroupPages;
+  const std::uint64_t first_page = group * kGroupPages;
+  std::string index;
+  std::string objects;
+  for (std::uint64_t page = first_page; page < pages_written_; ++page) {
+    index += ToString(PageObject(page)) + " " + ToString(objects.size()) + " ";
+    objects += "<</Type/Page/Parent 2 0 R/Contents " + ToString(ContentObject(page)) + " 0 R>>\n";
+  }
+  index.back() = '\n';
+  const std::string data = DeflatePool::Compress(index + objects, level_);
+  object_stream_offsets_.push_back(offset_);
+  PutNumber(GroupBase(group));
+  Put(" 0 obj\n<</Type/ObjStm/N ");
+  PutNumber(pages_written_ - first_page);
+  Put("/First ");
+  PutNumber(index.size());
+  Put("/Length ");
+  PutNumber(data.size());
+  Put("/Filter/FlateDecode>>stream\n");
+  Put(data);
+  Put("\nendstream\nendobj\n");
 }
 
 bool PdfWriter::Finish() {
   SubmitBatch();
   while (pool_.pending() > 0) WriteBatch(pool_.TakeOldest());
+  if (pages_written_ % kGroupPages != 0) WriteObjectStream();
 
-  BeginObject(kPagesObject);
-  Put("<</Type/Pages/Count ");
+  pages_offset_ = offset_;
+  PutNumber(kPagesObject);
+  Put(" 0 obj\n<</Type/Pages/Count ");
   PutNumber(pages_written_);
   Put("/MediaBox[0 0 ");
   Put(FormatPoints(layout_.page_width));
@@ -250,9 +325,10 @@ bool PdfWriter::Finish() {
   }
   Put("]>>\nendobj\n");
 
-  const std::uint64_t info_object = ContentObject(pages_written_);
-  BeginObject(info_object);
-  Put("<<");
+  const std::uint64_t info_object = PageObject(pages_written_ - 1) + 1;
+  info_offset_ = offset_;
+  PutNumber(info_object);
+  Put(" 0 obj\n<<");
   if (!info_.title.empty()) {
     Put("/Title");
     Put(FormatTextString(info_.title));
@@ -263,30 +339,66 @@ bool PdfWriter::Finish() {
   Put(FormatTextString(FormatPdfDate(info_.creation_time)));
   Put(">>\nendobj\n");
 
-  const std::uint64_t xref_offset = offset_;
-  const std::uint64_t size = info_object + 1;
-  Put("xref\n0 ");
-  PutNumber(size);
-  Put("\n0000000000 65535 f \n");
-  for (std::size_t object = 1; object < offsets_.size(); ++object) {
-    Put(Padded(offsets_[object], 10));
-    Put(" 00000 n \n");
-  }
-  Put("trailer\n<</Size ");
-  PutNumber(size);
-  Put("/Root 1 0 R/Info ");
-  PutNumber(info_object);
-  Put(" 0 R>>\nstartxref\n");
-  PutNumber(xref_offset);
-  Put("\n%%EOF\n");
+  WriteCrossReference(info_object);
   Flush();
   return !failed_;
 }
 
+void PdfWriter::WriteCrossReference(std::uint64_t info_object) {
+  // One entry per object: type 0 (free), 1 (offset in the file) or 2 (object stream and index),
+  // in fields 1, `width` and 2 bytes wide, big-endian.
+  const std::uint64_t xref_object = info_object + 1;
+  const std::uint64_t xref_offset = offset_;
+  const int width = xref_offset >> 32 == 0 ? 4 : 5;
+  ZlibStream stream(level_);
+  std::string entries;
+  auto entry = [&](int type, std::uint64_t field2, std::uint64_t field3) {
+    entries += static_cast<char>(type);
+    for (int shift = 8 * (width - 1); shift >= 0; shift -= 8) {
+      entries += static_cast<char>((field2 >> shift) & 0xFF);
+    }
+    entries += static_cast<char>((field3 >> 8) & 0xFF);
+    entries += static_cast<char>(field3 & 0xFF);
+    if (entries.size() >= 16384) {
+      stream.Add(entries);
+      entries.clear();
+    }
+  };
+  entry(0, 0, 65535);
+  entry(1, first_offsets_[0], 0);  // the catalog
+  entry(1, pages_offset_, 0);
+  entry(1, first_offsets_[1], 0);  // the font
+  for (std::uint64_t page = 0; page < pages_written_; ++page) {
+    const std::uint64_t group = page / kGroupPages;
+    const auto index = static_cast<std::size_t>(page);
+    const auto group_index = static_cast<std::size_t>(group);
+    if (page % kGroupPages == 0) entry(1, object_stream_offsets_[group_index], 0);
+    entry(1, group_starts_[group_index] + page_offsets_[index], 0);
+    entry(2, GroupBase(group), page % kGroupPages);
+  }
+  entry(1, info_offset_, 0);
+  entry(1, xref_offset, 0);
+  stream.Add(entries);
+  const std::string data = stream.Finish();
+
+  PutNumber(xref_object);
+  Put(" 0 obj\n<</Type/XRef/Size ");
+  PutNumber(xref_object + 1);
+  Put("/W[1 ");
+  PutNumber(static_cast<std::uint64_t>(width));
+  Put(" 2]/Root 1 0 R/Info ");
+  PutNumber(info_object);
+  Put(" 0 R/Length ");
+  PutNumber(data.size());
+  Put("/Filter/FlateDecode>>stream\n");
+  Put(data);
+  Put("\nendstream\nendobj\nstartxref\n");
+  PutNumber(xref_offset);
+  Put("\n%%EOF\n");
+}
+
 void PdfWriter::BeginObject(std::uint64_t number) {
-  const auto index = static_cast<std::size_t>(number);
-  if (offsets_.size() <= index) offsets_.resize(index + 1);
-  offsets_[index] = offset_;
+  first_offsets_.push_back(offset_);
   PutNumber(number);
   Put(" 0 obj\n");
 }

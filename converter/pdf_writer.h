@@ -1,9 +1,11 @@
 // Writes the PDF document in one pass: pages go out as they are completed, and what the writer
-// keeps is the offset of each object for the cross-reference table.
+// keeps is a few bytes per page for the cross-reference stream. The page objects travel in
+// compressed object streams, a hundred at a time.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,11 +62,14 @@ class PdfWriter final : public PageSink {
   void BeginObject(std::uint64_t number);
   void SubmitBatch();
   void WriteBatch(std::vector<std::string> compressed);
+  void WriteObjectStream();
+  void WriteCrossReference(std::uint64_t info_object);
 
   ByteSink& out_;
   PageLayout layout_;
   FontFace font_;
   DocumentInfo info_;
+  int level_;
   DeflatePool pool_;
   std::size_t max_pending_;
 
@@ -74,10 +79,19 @@ class PdfWriter final : public PageSink {
   int blank_lines_ = 0;      // blank lines not yet written on the current page
   std::vector<std::string> batch_;
   std::size_t batch_bytes_ = 0;
-  std::uint64_t pages_submitted_ = 0;
   std::uint64_t pages_written_ = 0;
 
-  std::vector<std::uint64_t> offsets_;  // by object number
+  // Where the objects are, for the cross-reference stream: the catalog and the font, the pages
+  // tree and the information; per group of pages its first content stream and its object stream;
+  // per page its content stream, from the start of its group. A deque grows in small blocks, so
+  // the table costs four bytes a page and never a copy of itself.
+  std::vector<std::uint64_t> first_offsets_;
+  std::uint64_t pages_offset_ = 0;
+  std::uint64_t info_offset_ = 0;
+  std::deque<std::uint64_t> group_starts_;
+  std::deque<std::uint64_t> object_stream_offsets_;
+  std::deque<std::uint32_t> page_offsets_;
+
   std::string buffer_;
   std::uint64_t offset_ = 0;
   bool failed_ = false;
