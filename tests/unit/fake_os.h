@@ -196,6 +196,10 @@ class FakeOs : public platform::Os {
 
   platform::Attributes QueryAttributes(const std::string& name) override {
     attribute_queries.push_back(name);
+    // Win32 refuses wildcards in the name it is asked about.
+    if (host_ == platform::Host::kWindows && name.find_first_of("*?") != std::string::npos) {
+      return {false, false, 123};
+    }
     const auto error = attribute_errors.find(Key(name));
     if (error != attribute_errors.end()) return {false, false, error->second};
     const auto found = objects.find(Key(name));
