@@ -4,6 +4,7 @@
 //   traceback_probe report      the report of a walk from the report itself; exit status 0
 //   traceback_probe fault       the report of an access violation in the covered routine; status 157
 //   traceback_probe walk-fault  a walk whose frame visitor faults; prints how the walk ended
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,7 +44,8 @@ class FaultingVisitor final : public pageout::platform::FrameVisitor {
   }
 
  private:
-  int* volatile target_ = nullptr;
+  // The never-mapped first page, not a null pointer, which the sanitizer build would catch first.
+  volatile int* volatile target_ = reinterpret_cast<volatile int*>(std::uintptr_t{16});
 };
 
 }  // namespace
