@@ -1,5 +1,7 @@
 #include "services/command.h"
 
+#include <new>
+
 #include "platform/os.h"
 #include "services/code_page.h"
 
@@ -158,8 +160,14 @@ std::int32_t RunInterpreter(platform::Os& os, const std::string& command) {
 }
 
 bool ExecuteCommand(platform::Os& os, std::string_view text) {
-  const std::string command(TrimCommand(text));
-  return RunInterpreter(os, command) != -1;
+  // Memory for the command, a candidate or the child's command line that cannot be obtained means
+  // no interpreter is run: the result is no, and no fallback is tried after it.
+  try {
+    const std::string command(TrimCommand(text));
+    return RunInterpreter(os, command) != -1;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 }  // namespace pageout::services

@@ -1,5 +1,6 @@
 #include "services/existence.h"
 
+#include <new>
 #include <optional>
 #include <string>
 
@@ -44,7 +45,9 @@ bool IsDeviceName(std::string_view name) {
   return false;
 }
 
-Existence TestExistence(platform::Os& os, std::string_view text) {
+namespace {
+
+Existence TestName(platform::Os& os, std::string_view text) {
   std::string_view name = text.substr(0, kMaxTestedName);
   while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
   while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.remove_suffix(1);
@@ -65,6 +68,17 @@ Existence TestExistence(platform::Os& os, std::string_view text) {
   const bool exists = attributes.ok ? !attributes.directory : IsDeviceName(resolved);
   result.exists = exists ? -1 : 0;
   return result;
+}
+
+}  // namespace
+
+Existence TestExistence(platform::Os& os, std::string_view text) {
+  // The test reports nothing: a name that cannot even be copied does not exist.
+  try {
+    return TestName(os, text);
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
 }
 
 }  // namespace pageout::services
