@@ -4,8 +4,10 @@
 import argparse
 import os
 import re
+import shutil
 import subprocess
 import sys
+import tempfile
 import unittest
 
 OPTIONS = None
@@ -23,8 +25,8 @@ def marked_line(marker):
     raise AssertionError(f"no line marked {marker!r} in {OPTIONS.source}")
 
 
-def run_probe(mode):
-    command = [OPTIONS.probe, mode]
+def run_probe(mode, probe=None):
+    command = [probe or OPTIONS.probe, mode]
     if OPTIONS.emulator:
         command.insert(0, OPTIONS.emulator)
     result = subprocess.run(command, capture_output=True, timeout=120)
@@ -99,6 +101,56 @@ class ProbeReport(unittest.TestCase):
         self.assertEqual(stdout, "abnormal\n")
 
 
+class TableGenerator(unittest.TestCase):
+    """The build step that writes the table: it fails the build rather than leave a wrong or
+    missing table, and its table survives stripping."""
+
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="traceback-table-")
+        self.addCleanup(shutil.rmtree, self.folder, True)
+        self.copy = os.path.join(self.folder, os.path.basename(OPTIONS.probe))
+        shutil.copy2(OPTIONS.probe, self.copy)
+
+    def generate(self, function="ProbeRoutine", routine="ProbeRoutine", image=None):
+        return subprocess.run(
+            [sys.executable, OPTIONS.generator, "--objdump", OPTIONS.objdump,
+             "--image", image or self.copy, "--function", function,
+             "--source", os.path.abspath(OPTIONS.source), "--routine", routine],
+            capture_output=True, text=True)
+
+    def test_table_is_rebuilt_identically(self):
+        result = self.generate()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(OPTIONS.probe, "rb") as built, open(self.copy, "rb") as rebuilt:
+            self.assertEqual(built.read(), rebuilt.read())
+
+    def test_failures_fail_the_build(self):
+        stripped = os.path.join(self.folder, "stripped-" + os.path.basename(OPTIONS.probe))
+        subprocess.run([OPTIONS.objcopy, "--strip-debug", self.copy, stripped], check=True)
+        cases = [
+            ("no line information", dict(image=stripped), "built without -g"),
+            ("unknown routine", dict(function="NoSuchRoutine"), "no definition of NoSuchRoutine"),
+            ("table too large", dict(routine="R" * 9000), "reservation holds"),
+        ]
+        for name, arguments, message in cases:
+            with self.subTest(name):
+                with open(arguments.get("image", self.copy), "rb") as image:
+                    before = image.read()
+                result = self.generate(**arguments)
+                self.assertEqual(result.returncode, 1, result.stdout)
+                self.assertIn(message, result.stderr)
+                with open(arguments.get("image", self.copy), "rb") as image:
+                    self.assertEqual(image.read(), before, "a failed run left the image changed")
+
+    def test_stripped_program_keeps_its_table(self):
+        stripped = os.path.join(self.folder, "stripped-" + os.path.basename(OPTIONS.probe))
+        subprocess.run([OPTIONS.objcopy, "--strip-all", self.copy, stripped], check=True)
+        status, _, stderr = run_probe("fault", stripped)
+        self.assertEqual(status, 157, stderr)
+        first_row = stderr.split("\n")[2]
+        self.assertRegex(first_row, r"  ProbeRoutine +%d  probe_routine\.cpp$" % marked_line("fault here"))
+
+
 def main():
     global OPTIONS
     parser = argparse.ArgumentParser()
@@ -106,6 +158,9 @@ def main():
     parser.add_argument("--source", required=True)
     parser.add_argument("--emulator")
     parser.add_argument("--addr2line")
+    parser.add_argument("--objdump", required=True)
+    parser.add_argument("--objcopy", required=True)
+    parser.add_argument("--generator", required=True)
     OPTIONS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
 
