@@ -20,6 +20,8 @@ function(pageout_trace_table target)
   # One contiguous code range per routine: the table's record covers exactly that range, so the
   # compiler must not move the routine's rarely run blocks into a separate section.
   set_property(SOURCE ${source} APPEND PROPERTY COMPILE_OPTIONS -g -fno-reorder-blocks-and-partition)
+  # A change of the generator relinks the target, which runs the step again.
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/trace_table.py)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/trace_table.py
       --objdump ${CMAKE_OBJDUMP} --image $<TARGET_FILE:${target}>

@@ -173,7 +173,11 @@ def parse_lines(text):
 
 def routine_lines(lines_text, low, high, unit_path):
     """The routine's line rows as (address, path, line, byte count), in address order, filling
-    [low, high) without a gap."""
+    [low, high) without a gap.
+
+    Code that the compiler inlined from other files (library templates, header functions) counts to
+    the routine's own line before it, the statement that used it (the first line of the routine
+    for code ahead of every such line): the report names lines of the routine's source file."""
     rows = {}
     for sequence in parse_lines(lines_text):
         for address, path, line in sequence:
@@ -186,17 +190,26 @@ def routine_lines(lines_text, low, high, unit_path):
     addresses = sorted(rows)
     if addresses[0] != low:
         raise TableError(f"the line table does not start at the routine's first byte {low:#x}")
+
+    def own(path):
+        return os.path.normpath(path) == os.path.normpath(unit_path) or (
+            not os.path.isabs(path) and os.path.basename(path) == os.path.basename(unit_path))
+
+    own_lines = [rows[address][1] for address in addresses if own(rows[address][0])]
+    if not own_lines:
+        raise TableError(f"the line table has no rows of {unit_path} for the routine")
+    current = own_lines[0]
     result = []
     for i, address in enumerate(addresses):
         end = addresses[i + 1] if i + 1 < len(addresses) else high
         path, line = rows[address]
-        if os.path.basename(path) == os.path.basename(unit_path):
-            path = unit_path
-        if result and result[-1][1] == path and result[-1][2] == line:
+        if own(path):
+            current = line
+        if result and result[-1][2] == current:
             previous = result[-1]
-            result[-1] = (previous[0], path, line, previous[3] + end - address)
+            result[-1] = (previous[0], unit_path, current, previous[3] + end - address)
         else:
-            result.append((address, path, line, end - address))
+            result.append((address, unit_path, current, end - address))
     return result
 
 

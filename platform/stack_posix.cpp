@@ -214,11 +214,9 @@ class PosixStack final : public Stack {
     view->column_origin = module.bias;
     view->load_bias = module.bias;
     // The loader names the main program with an empty text; its file is reached through /proc.
-    const char* path = module.name != nullptr && module.name[0] != '\0' ? module.name
-                                                                         : "/proc/self/exe";
-    if (view->file_name[0] == '\0' && path[0] == '/' && module.name[0] != '\0') {
-      CopyFileName(path, view);
-    }
+    const bool named = module.name != nullptr && module.name[0] != '\0';
+    const char* path = named ? module.name : "/proc/self/exe";
+    if (view->file_name[0] == '\0' && named) CopyFileName(path, view);
     FindSections(module, path, view);
   }
 };
