@@ -1,0 +1,32 @@
+// The console control handler: Ctrl+C, Ctrl+Break and the closing of the console end the program
+// with diagnostic 200 and the event's own exit status.
+#pragma once
+
+#include "platform/faults.h"
+
+namespace pageout::platform {
+class Os;
+}
+
+namespace pageout::diagnostics {
+
+// What the handler does for an event it accepts.
+struct ControlAction {
+  const char* event_name;  // fills the "%s" of diagnostic 200: "control-C", "control-BREAK", ...
+  int exit_status;         // 130 for Ctrl+C, 1 for Ctrl+Break, 2 for the console closed
+};
+
+// The action for event; nullptr for the events the handler declines (log-off, shut-down).
+const ControlAction* FindControlAction(platform::ControlEvent event);
+
+// Handles one event: for an accepted one it reports diagnostic 200 with the event name (severity
+// "error", no traceback) and ends the process with the event's status through os.Exit, without
+// waiting for the main thread or for a child it may be waiting for. Returns false, having done
+// nothing, for an event it declines.
+bool HandleControlEvent(platform::Os& os, platform::ControlEvent event);
+
+// Makes HandleControlEvent on os the handler of the process's console control events (start-up
+// step 1; see platform::InstallControlHandler for when it may be called).
+void InstallControlHandler(platform::Os& os);
+
+}  // namespace pageout::diagnostics

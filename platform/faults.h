@@ -1,0 +1,56 @@
+// Console control events, the floating-point exception masks and the fault guard: the parts of
+// start-up that reach into the platform's signal or exception machinery. No OS type appears here.
+#pragma once
+
+#include "platform/fault_context.h"
+
+namespace pageout::platform {
+
+// A console control event. On POSIX the signals stand in for them: SIGINT is Ctrl+C, SIGQUIT is
+// Ctrl+Break and SIGHUP is the closing of the console.
+enum class ControlEvent {
+  kCtrlC,
+  kCtrlBreak,
+  kConsoleClosed,
+  kOther,  // log-off, shut-down and any event the platform adds
+};
+
+// Called once for each console control event, on a thread that is not the main thread. Returns
+// false to decline the event, which then gets the platform's default handling; a handler that
+// accepts an event ends the process and does not return.
+using ControlHandler = bool (*)(ControlEvent event);
+
+// Clears the platform's last-error code and installs handler for the console control events.
+// Call it once, on the main thread, before any other thread exists: on POSIX it blocks SIGINT,
+// SIGQUIT and SIGHUP in the calling thread (every thread created later inherits that mask) and
+// starts the one thread that waits for them; children started by Os::StartAndWait get an empty
+// mask back. A signal the process was started with ignored (a background job, nohup) stays
+// ignored, as a Win32 process started with Ctrl+C disabled keeps it disabled. SIGTERM keeps its
+// default.
+void InstallControlHandler(ControlHandler handler);
+
+// Masks the floating-point exceptions of the calling thread, so that they yield their default
+// results (infinities, NaNs, rounded values) instead of faulting: on the x87 unit invalid
+// operation, divide by zero, overflow, underflow and inexact result; on the SSE unit all six. On
+// other processors every trap the floating-point environment offers is disabled.
+void MaskFloatingPointExceptions();
+
+// Receives a fault caught by the guard, on the faulting thread (POSIX: on an alternate signal
+// stack; Win32: on a thread of its own after a stack overflow). It must end the process; should it
+// return, the fault gets the platform's default handling.
+using FaultHandler = void (*)(const FaultContext& fault);
+
+// Calls body; every processor or platform exception raised on the calling thread while the
+// process runs is handed to handler with its exception code (the Win32 code; on POSIX the code of
+// the matching Win32 exception), its record and its register state. On POSIX the mapping is:
+//   SIGSEGV                    0xC0000005 access violation, or 0xC00000FD stack overflow when the
+//                              address lies in the guard area below the calling thread's stack
+//   SIGBUS  BUS_ADRALN         0x80000002 datatype misalignment; any other SIGBUS 0xC0000006
+//   SIGTRAP TRAP_TRACE         0x80000004 single step; any other SIGTRAP 0x80000003 breakpoint
+//   SIGILL  ILL_PRVOPC/PRVREG  0xC0000096 privileged instruction; any other SIGILL 0xC000001D
+//   SIGFPE  FPE_INTDIV         0xC0000094, FPE_INTOVF 0xC0000095, and the floating-point codes
+//                              their Win32 counterparts (0xC000008C to 0xC0000093)
+// Returns when body returns; call it once.
+void RunGuarded(void (*body)(void* context), void* context, FaultHandler handler);
+
+}  // namespace pageout::platform

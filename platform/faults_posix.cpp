@@ -1,0 +1,216 @@
+#include "platform/faults.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+namespace pageout::platform {
+namespace {
+
+// --- Console control events ---------------------------------------------------------------------
+
+ControlHandler g_control_handler = nullptr;
+sigset_t g_control_signals;  // the control signals the waiting thread takes
+
+constexpr int kControlSignals[] = {SIGINT, SIGQUIT, SIGHUP};
+
+bool StartedIgnored(int signal) {
+  struct sigaction current {};
+  return sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
+ControlEvent EventFor(int signal) {
+  switch (signal) {
+    case SIGINT: return ControlEvent::kCtrlC;
+    case SIGQUIT: return ControlEvent::kCtrlBreak;
+    case SIGHUP: return ControlEvent::kConsoleClosed;
+    default: return ControlEvent::kOther;
+  }
+}
+
+// The control signals are blocked in every thread and taken here with sigwait, so the handler runs
+// as ordinary code on a thread of its own, the way the console's handler thread calls it on
+// Windows: it may format, write and end the process through exit without the limits of a signal
+// handler.
+void* ControlThread(void*) {
+  for (;;) {
+    int signal = 0;
+    if (sigwait(&g_control_signals, &signal) != 0) continue;
+    if (g_control_handler != nullptr && g_control_handler(EventFor(signal))) continue;
+    // Declined: the signal's default action applies, as it would have without a handler.
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, signal);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    pthread_kill(pthread_self(), signal);
+  }
+  return nullptr;
+}
+
+// --- Fault guard ----------------------------------------------------------------------------------
+
+FaultHandler g_fault_handler = nullptr;
+pthread_t g_guarded_thread;
+std::uintptr_t g_stack_low = 0;   // lowest address the guarded thread's stack may reach
+std::uintptr_t g_stack_high = 0;  // the top of that stack
+
+// The kernel keeps a gap of unmapped pages below a growing stack (256 pages by default); a fault
+// there, or in the first pages of the stack's own lowest reach, is an overflow rather than a stray
+// pointer.
+constexpr std::uintptr_t kGuardBelow = std::uintptr_t{1} << 20;
+constexpr std::uintptr_t kGuardAbove = std::uintptr_t{64} << 10;
+
+// Big enough for the diagnostic writer and the traceback walk, which run on it after a fault.
+constexpr std::size_t kAlternateStackSize = std::size_t{512} << 10;
+
+void FindStackBounds() {
+  pthread_attr_t attributes;
+  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return;
+  void* address = nullptr;
+  std::size_t size = 0;
+  if (pthread_attr_getstack(&attributes, &address, &size) == 0) {
+    g_stack_low = reinterpret_cast<std::uintptr_t>(address);
+    g_stack_high = g_stack_low + size;
+  }
+  pthread_attr_destroy(&attributes);
+}
+
+bool InStackGuardArea(std::uintptr_t address) {
+  if (g_stack_low == 0) return false;
+  const std::uintptr_t from = g_stack_low > kGuardBelow ? g_stack_low - kGuardBelow : 0;
+  return address >= from && address < g_stack_low + kGuardAbove;
+}
+
+std::uint32_t ExceptionCode(const siginfo_t& info) {
+  switch (info.si_signo) {
+    case SIGSEGV:
+      return InStackGuardArea(reinterpret_cast<std::uintptr_t>(info.si_addr)) ? 0xC00000FDu
+                                                                               : 0xC0000005u;
+    case SIGBUS:
+      return info.si_code == BUS_ADRALN ? 0x80000002u : 0xC0000006u;
+    case SIGTRAP:
+      return info.si_code == TRAP_TRACE ? 0x80000004u : 0x80000003u;
+    case SIGILL:
+      return info.si_code == ILL_PRVOPC || info.si_code == ILL_PRVREG ? 0xC0000096u : 0xC000001Du;
+    case SIGFPE:
+      switch (info.si_code) {
+        case FPE_INTDIV: return 0xC0000094u;
+        case FPE_INTOVF: return 0xC0000095u;
+        case FPE_FLTSUB: return 0xC000008Cu;
+        case FPE_FLTDIV: return 0xC000008Eu;
+        case FPE_FLTRES: return 0xC000008Fu;
+        case FPE_FLTOVF: return 0xC0000091u;
+        case FPE_FLTUND: return 0xC0000093u;
+        default: return 0xC0000090u;  // FPE_FLTINV and codes the kernel adds
+      }
+    default:
+      return 0xC0000005u;
+  }
+}
+
+constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP};
+
+void EndByDefault(int signal) {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  pthread_kill(pthread_self(), signal);
+}
+
+// The kernel enters a signal handler with the interrupted code's alignment-check flag still set; a
+// fault raised by that flag would strike again in the report, which makes unaligned accesses of its
+// own. The handler therefore runs with the flag cleared.
+void ClearAlignmentCheck() {
+#if defined(__x86_64__)
+  __asm__ volatile("pushfq\n\tandq $~0x40000, (%%rsp)\n\tpopfq" : : : "memory", "cc");
+#elif defined(__i386__)
+  __asm__ volatile("pushfl\n\tandl $~0x40000, (%%esp)\n\tpopfl" : : : "memory", "cc");
+#endif
+}
+
+void OnFault(int signal, siginfo_t* info, void* context) {
+  ClearAlignmentCheck();
+  // A fault on another thread, or a second fault while the first is reported, is not the guard's:
+  // it gets the default action, which ends the process the platform's way. The signal is blocked
+  // while this handler runs, so the one sent here arrives as soon as it returns; a trap, whose
+  // instruction would not run again, ends the process as surely as a fault.
+  static volatile sig_atomic_t reporting = 0;
+  if (g_fault_handler == nullptr || reporting != 0 ||
+      !pthread_equal(pthread_self(), g_guarded_thread)) {
+    EndByDefault(signal);
+    return;
+  }
+  reporting = 1;
+  FaultContext fault;
+  fault.code = ExceptionCode(*info);
+  fault.os_record = info;
+  fault.os_context = context;
+  g_fault_handler(fault);
+  EndByDefault(signal);
+}
+
+}  // namespace
+
+void InstallControlHandler(ControlHandler handler) {
+  errno = 0;
+  g_control_handler = handler;
+  sigemptyset(&g_control_signals);
+  for (int signal : kControlSignals) {
+    if (!StartedIgnored(signal)) sigaddset(&g_control_signals, signal);
+  }
+  const sigset_t& set = g_control_signals;
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  pthread_t thread;
+  if (pthread_create(&thread, &attributes, ControlThread, nullptr) != 0) {
+    // Without the waiting thread the events keep their default actions.
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  }
+  pthread_attr_destroy(&attributes);
+}
+
+void RunGuarded(void (*body)(void* context), void* context, FaultHandler handler) {
+  g_fault_handler = handler;
+  g_guarded_thread = pthread_self();
+  FindStackBounds();
+
+  // A stack overflow leaves no room on the faulting stack, so the handler runs on a stack of its
+  // own. It is never freed: the guard lasts as long as the process.
+  void* alternate = mmap(nullptr, kAlternateStackSize, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  bool on_alternate = false;
+  if (alternate != MAP_FAILED) {
+    stack_t stack {};
+    stack.ss_sp = alternate;
+    stack.ss_size = kAlternateStackSize;
+    stack.ss_flags = 0;
+    on_alternate = sigaltstack(&stack, nullptr) == 0;
+  }
+
+  struct sigaction action {};
+  action.sa_sigaction = OnFault;
+  action.sa_flags = SA_SIGINFO | (on_alternate ? SA_ONSTACK : 0);
+  sigemptyset(&action.sa_mask);
+  // The control signals stay out of the handler while it reports, as they stay out of this thread.
+  sigaddset(&action.sa_mask, SIGINT);
+  sigaddset(&action.sa_mask, SIGQUIT);
+  sigaddset(&action.sa_mask, SIGHUP);
+  for (int signal : kFaultSignals) sigaction(signal, &action, nullptr);
+
+  body(context);
+}
+
+}  // namespace pageout::platform
