@@ -6,9 +6,13 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 
 import harness
 from texts import BANNER, END_OF_INPUT, NAME_PROMPT
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake"))
+import trace_table  # noqa: E402  (the build step's own reader of image sections)
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "frontend",
                       "pageout.cpp")
@@ -16,6 +20,70 @@ SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "f
 HEADER = (b"Image".ljust(19) + b"PC".ljust(10) + b"Routine".ljust(19) + b"Line".ljust(12)
           + b"Source".ljust(19) + b"\r\n")
 ROW = re.compile(rb"^(.{17})  ([0-9A-F]{8})  (.{17})  (.{10})  ([^\r\n]*)\r\n$")
+
+
+def read_table(data):
+    """The records of an encoded traceback table as (start, length, paths, entries)."""
+    position = 0
+
+    def byte():
+        nonlocal position
+        position += 1
+        return data[position - 1]
+
+    def unsigned():
+        value, shift = 0, 0
+        while True:
+            b = byte()
+            value |= (b & 0x7F) << shift
+            shift += 7
+            if not b & 0x80:
+                return value
+
+    def signed():
+        value, shift = 0, 0
+        while True:
+            b = byte()
+            value |= (b & 0x7F) << shift
+            shift += 7
+            if not b & 0x80:
+                return value - (1 << shift) if b & 0x40 else value
+
+    def text():
+        nonlocal position
+        length = unsigned()
+        position += length
+        return data[position - length:position].decode("utf-8")
+
+    if data[:4] != b"TRC1":
+        raise AssertionError("no traceback table: %r" % data[:4])
+    position = 4
+    records = []
+    for _ in range(unsigned()):
+        start, length = unsigned(), unsigned()
+        paths = [text() for _ in range(unsigned())]
+        entries = []
+        for _ in range(unsigned()):
+            kind = byte()
+            if kind == 1:
+                entries.append(("routine", unsigned(), text()))
+            elif kind == 2:
+                entries.append(("source", unsigned()))
+            elif kind == 3:
+                entries.append(("line", signed(), unsigned()))
+            else:
+                raise AssertionError("unknown entry kind %d" % kind)
+        records.append((start, length, paths, entries))
+    return records
+
+
+def main_routine_lines():
+    """The first and last line of the main routine's definition in its source."""
+    with open(SOURCE, encoding="utf-8") as source:
+        lines = source.read().split("\n")
+    first = next(number for number, line in enumerate(lines, 1) if line.startswith("void Pageout("))
+    last = next(number for number, line in enumerate(lines, 1) if number > first and line == "}")
+    return first, last
 
 
 def file_name_read_line():
@@ -78,6 +146,44 @@ class Traceback(harness.TestCase):
             located = subprocess.run([addr2line, "-e", harness.PAGEOUT, call], check=True,
                                      capture_output=True, text=True).stdout.strip()
             self.assertRegex(located, r"pageout\.cpp:%d\b" % file_name_read_line())
+
+    def test_table_of_the_main_routine(self):
+        # One record over the main routine: its source path, "_MAIN__" at the record's first byte,
+        # then line entries within the routine's lines whose code fills the record to its end.
+        with open(harness.PAGEOUT, "rb") as image:
+            data = image.read()
+        offset, size, _ = trace_table.trace_section(data)
+        records = read_table(data[offset:offset + size])
+        self.assertEqual(len(records), 1)
+        start, length, paths, entries = records[0]
+        self.assertEqual(paths, [os.path.realpath(SOURCE)])
+        self.assertEqual(entries[0], ("routine", start, "_MAIN__"))
+        first, last = main_routine_lines()
+        line, covered = 0, 0
+        for entry in entries[1:]:
+            self.assertEqual(entry[0], "line", entries)
+            line += entry[1]
+            covered += entry[2]
+            self.assertTrue(first <= line <= last, "line %d outside %d..%d" % (line, first, last))
+            self.assertGreater(entry[2], 0)
+        self.assertEqual(covered, length)
+        self.assertIn(file_name_read_line(), self.lines_of(entries))
+        nm = shutil.which("nm")
+        if not self.runner.win32 and nm:
+            # The record's range is the routine's symbol, as the symbol table has it.
+            symbols = subprocess.run([nm, "-S", "--defined-only", harness.PAGEOUT], check=True,
+                                     capture_output=True, text=True).stdout
+            routine = [line.split() for line in symbols.splitlines()
+                       if line.split()[-1].startswith("_ZN7pageout8frontend7Pageout")]
+            self.assertEqual(len(routine), 1, routine)
+            self.assertEqual((int(routine[0][0], 16), int(routine[0][1], 16)), (start, length))
+
+    def lines_of(self, entries):
+        line, lines = 0, []
+        for entry in entries[1:]:
+            line += entry[1]
+            lines.append(line)
+        return lines
 
     def test_same_rows_for_every_run(self):
         # The table is read from the image wherever the loader put it. On POSIX the PC column is an
