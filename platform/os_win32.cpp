@@ -1,65 +1,20 @@
 // The platform interface on Win32, calling the system as the program's behaviour names it.
 #include <windows.h>
 
-#include <fcntl.h>
-#include <io.h>
-
 #include <cstdlib>
-#include <cwchar>
 
 #include "platform/handle_table.h"
 #include "platform/os.h"
+#include "platform/runtime_handles_win32.h"
 
 namespace pageout::platform {
 namespace {
-
-// The run-time keeps at most this many low-level handles; the handle table covers them all.
-constexpr int kRuntimeHandleLimit = 2048;
 
 HANDLE ToHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 Handle FromHandle(HANDLE handle) { return reinterpret_cast<Handle>(handle); }
 
 DWORD ClampToDword(std::size_t size) {
   return size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size);
-}
-
-// Asking the run-time about a handle number it does not use is a parameter error, which must not
-// end the process while the handle table is collected.
-void IgnoreInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int,
-                            uintptr_t) {}
-
-// The slots of the run-time's low-level handles, as the run-time itself passes them to a child it
-// starts: open handles with their kind and text mode, and only handles the child can inherit.
-std::vector<HandleSlot> CollectRuntimeHandles() {
-  const _invalid_parameter_handler previous = _set_invalid_parameter_handler(IgnoreInvalidParameter);
-  std::vector<HandleSlot> slots;
-  int last_open = -1;
-  for (int fd = 0; fd < kRuntimeHandleLimit; ++fd) {
-    HandleSlot slot;
-    const intptr_t os_handle = _get_osfhandle(fd);
-    if (os_handle != -1 && os_handle != -2 && os_handle != 0) {
-      const HANDLE handle = reinterpret_cast<HANDLE>(os_handle);
-      DWORD information = 0;
-      slot.handle = static_cast<std::uint32_t>(os_handle);
-      slot.inheritable =
-          GetHandleInformation(handle, &information) != 0 && (information & HANDLE_FLAG_INHERIT) != 0;
-      slot.flags = handle_flag::kOpen;
-      const DWORD type = GetFileType(handle);
-      if (type == FILE_TYPE_CHAR) slot.flags |= handle_flag::kDevice;
-      if (type == FILE_TYPE_PIPE) slot.flags |= handle_flag::kPipe;
-      // The run-time has no query for a handle's mode; setting one returns the mode it replaces.
-      const int mode = _setmode(fd, _O_BINARY);
-      if (mode != -1) {
-        _setmode(fd, mode);
-        if ((mode & _O_TEXT) != 0) slot.flags |= handle_flag::kText;
-      }
-      last_open = fd;
-    }
-    slots.push_back(slot);
-  }
-  _set_invalid_parameter_handler(previous);
-  slots.resize(static_cast<std::size_t>(last_open + 1));
-  return slots;
 }
 
 class Win32Os final : public Os {
@@ -182,7 +137,7 @@ class Win32Os final : public Os {
                            const std::string& command_line) override {
     std::vector<char> line(command_line.begin(), command_line.end());
     line.push_back('\0');
-    std::vector<std::uint8_t> table = BuildHandleTable(CollectRuntimeHandles());
+    std::vector<std::uint8_t> table = BuildHandleTable(RuntimeHandleSlots());
     if (table.size() > 0xFFFF) return {false, -1, ERROR_NOT_ENOUGH_MEMORY};
 
     STARTUPINFOA start{};

@@ -1,11 +1,19 @@
 // The Win32 implementation of the platform interface, against the real system (Wine in the tests).
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <vector>
 
+#include "platform/handle_table.h"
 #include "platform/os.h"
+#include "platform/runtime_handles_win32.h"
 
 namespace pageout::platform {
 namespace {
@@ -137,6 +145,45 @@ TEST_F(Win32OsTest, SystemMessagesComeFromTheSystemTable) {
   EXPECT_GT(text->size(), 2u);
   EXPECT_EQ(text->substr(text->size() - 2), "\r\n");
   EXPECT_EQ(os_.SystemMessage(err::kPosixErrnoBase | 5u), std::nullopt);
+}
+
+TEST_F(Win32OsTest, RuntimeHandleSlotsDescribeTheOpenLowLevelHandles) {
+  const int text_file = _open("text.txt", _O_CREAT | _O_RDWR | _O_TEXT, 0600);
+  const int binary_file = _open("binary.txt", _O_CREAT | _O_RDWR | _O_BINARY, 0600);
+  const int private_file = _open("private.txt", _O_CREAT | _O_RDWR | _O_NOINHERIT, 0600);
+  created_.insert(created_.end(), {"text.txt", "binary.txt", "private.txt"});
+  int pipe_ends[2] = {-1, -1};
+  ASSERT_EQ(_pipe(pipe_ends, 256, _O_BINARY), 0);
+  ASSERT_GE(text_file, 3);
+  ASSERT_GE(binary_file, 3);
+  ASSERT_GE(private_file, 3);
+
+  const std::vector<HandleSlot> slots = RuntimeHandleSlots();
+  const auto slot = [&](int fd) { return slots.at(static_cast<std::size_t>(fd)); };
+  const int highest = std::max({text_file, binary_file, private_file, pipe_ends[0], pipe_ends[1]});
+  EXPECT_GE(slots.size(), static_cast<std::size_t>(highest + 1));
+
+  EXPECT_EQ(slot(text_file).flags, handle_flag::kOpen | handle_flag::kText);
+  EXPECT_TRUE(slot(text_file).inheritable);
+  EXPECT_EQ(slot(text_file).handle, static_cast<std::uint32_t>(_get_osfhandle(text_file)));
+  EXPECT_EQ(slot(binary_file).flags, handle_flag::kOpen);
+  EXPECT_FALSE(slot(private_file).inheritable);
+  EXPECT_EQ(slot(pipe_ends[0]).flags, handle_flag::kOpen | handle_flag::kPipe);
+
+  // Collecting the slots leaves every handle in the mode it had.
+  EXPECT_EQ(_setmode(text_file, _O_TEXT), _O_TEXT);
+  EXPECT_EQ(_setmode(binary_file, _O_BINARY), _O_BINARY);
+
+  // In the table the handle that may not be inherited travels as flag 0 and handle -1.
+  const std::vector<std::uint8_t> table = BuildHandleTable(slots);
+  const std::size_t count = table[0] | (std::size_t{table[1]} << 8);
+  ASSERT_GT(count, static_cast<std::size_t>(private_file));
+  EXPECT_EQ(table[4 + static_cast<std::size_t>(private_file)], 0);
+  const std::size_t private_handle = 4 + count + 4 * static_cast<std::size_t>(private_file);
+  EXPECT_EQ(table[private_handle], 0xFF);
+  EXPECT_EQ(table[private_handle + 3], 0xFF);
+
+  for (int fd : {text_file, binary_file, private_file, pipe_ends[0], pipe_ends[1]}) _close(fd);
 }
 
 }  // namespace
