@@ -26,6 +26,10 @@ inline constexpr unsigned char kTraceMagic[4] = {'T', 'R', 'C', '1'};
 // The bytes a reserved but not yet filled ".trace" section starts with.
 inline constexpr unsigned char kUnfilledMagic[4] = {'T', 'R', 'C', '0'};
 
+// The bytes reserved for the table in every image that links the traceback report; the build step
+// fails when a table does not fit.
+inline constexpr std::size_t kTraceReservationSize = 8192;
+
 enum class TraceEntryKind : unsigned char { kRoutine = 1, kSource = 2, kLine = 3 };
 
 // The result of looking up a program counter; each text is NUL-terminated and "Unknown" where the

@@ -9,10 +9,13 @@
 // The reservation for this image's traceback table. The build writes the table into the file after
 // linking (cmake/trace_table.py, which looks for the placeholder magic). The report never reads this
 // array by name: it finds the ".trace" section through the module that holds a program counter, so
-// what it reads is what the image holds, never a value the compiler could fold in.
+// what it reads is what the image holds, never a value the compiler could fold in. The section is
+// allocated, so stripping the debugging information from a release build keeps the table.
 extern "C" {
 __attribute__((section(".trace"), used))
-const unsigned char pageout_trace_table[8192] = {'T', 'R', 'C', '0'};
+const unsigned char pageout_trace_table[pageout::diagnostics::kTraceReservationSize] = {
+    pageout::diagnostics::kUnfilledMagic[0], pageout::diagnostics::kUnfilledMagic[1],
+    pageout::diagnostics::kUnfilledMagic[2], pageout::diagnostics::kUnfilledMagic[3]};
 }
 
 namespace pageout::diagnostics {
