@@ -43,8 +43,10 @@ using FaultHandler = void (*)(const FaultContext& fault);
 // Calls body; every processor or platform exception raised on the calling thread while the
 // process runs is handed to handler with its exception code (the Win32 code; on POSIX the code of
 // the matching Win32 exception), its record and its register state. On POSIX the mapping is:
-//   SIGSEGV                    0xC0000005 access violation, or 0xC00000FD stack overflow when the
-//                              address lies in the guard area below the calling thread's stack
+//   SIGSEGV                    0xC0000005 access violation; 0xC00000FD stack overflow when the
+//                              address lies in the guard area below the calling thread's stack;
+//                              0xC0000096 privileged instruction when the kernel raised it for
+//                              an instruction only the kernel may execute (x86)
 //   SIGBUS  BUS_ADRALN         0x80000002 datatype misalignment; any other SIGBUS 0xC0000006
 //   SIGTRAP TRAP_TRACE         0x80000004 single step; any other SIGTRAP 0x80000003 breakpoint
 //   SIGILL  ILL_PRVOPC/PRVREG  0xC0000096 privileged instruction; any other SIGILL 0xC000001D

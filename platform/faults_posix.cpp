@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -91,11 +92,78 @@ bool InStackGuardArea(std::uintptr_t address) {
   return address >= from && address < g_stack_low + kGuardAbove;
 }
 
-std::uint32_t ExceptionCode(const siginfo_t& info) {
+// The address of the faulting instruction in the interrupted context, or 0 when unknown.
+std::uintptr_t FaultingInstruction(const void* context) {
+  const auto* machine = &static_cast<const ucontext_t*>(context)->uc_mcontext;
+#if defined(__x86_64__)
+  return static_cast<std::uintptr_t>(machine->gregs[REG_RIP]);
+#elif defined(__i386__)
+  return static_cast<std::uintptr_t>(machine->gregs[REG_EIP]);
+#else
+  (void)machine;
+  return 0;
+#endif
+}
+
+// An x86 instruction that only the kernel may execute (HLT, CLI, STI, port I/O, the control,
+// debug and descriptor-table registers, the model-specific registers, cache invalidation). Linux
+// reports such an instruction as a SIGSEGV from the kernel without an address, where Windows
+// decodes it and raises a privileged-instruction exception.
+bool IsPrivilegedInstruction(std::uintptr_t address) {
+#if defined(__x86_64__) || defined(__i386__)
+  if (address == 0) return false;
+  // The instruction was fetched, so its bytes are readable; an instruction has at most 15.
+  const auto* byte = reinterpret_cast<const unsigned char*>(address);
+  int index = 0;
+  auto is_prefix = [](unsigned char b) {
+    switch (b) {
+      case 0x26: case 0x2E: case 0x36: case 0x3E: case 0x64: case 0x65: case 0x66: case 0x67:
+      case 0xF0: case 0xF2: case 0xF3:
+        return true;
+      default:
+#if defined(__x86_64__)
+        return b >= 0x40 && b <= 0x4F;  // REX
+#else
+        return false;
+#endif
+    }
+  };
+  while (index < 14 && is_prefix(byte[index])) ++index;
+  const unsigned char opcode = byte[index];
+  switch (opcode) {
+    case 0xF4: case 0xFA: case 0xFB:                        // HLT, CLI, STI
+    case 0x6C: case 0x6D: case 0x6E: case 0x6F:             // INS, OUTS
+    case 0xE4: case 0xE5: case 0xE6: case 0xE7:             // IN, OUT with an immediate port
+    case 0xEC: case 0xED: case 0xEE: case 0xEF:             // IN, OUT with the port in DX
+      return true;
+    case 0x0F: break;
+    default: return false;
+  }
+  const unsigned char second = byte[index + 1];
+  const unsigned reg = (byte[index + 2] >> 3) & 7u;
+  switch (second) {
+    case 0x00: return reg == 2 || reg == 3;                 // LLDT, LTR
+    case 0x01: return reg == 2 || reg == 3 || reg == 6 || reg == 7;  // LGDT, LIDT, LMSW, INVLPG
+    case 0x06: case 0x08: case 0x09:                        // CLTS, INVD, WBINVD
+    case 0x20: case 0x21: case 0x22: case 0x23:             // MOV to or from CR and DR
+    case 0x30: case 0x32:                                   // WRMSR, RDMSR
+      return true;
+    default: return false;
+  }
+#else
+  (void)address;
+  return false;
+#endif
+}
+
+std::uint32_t ExceptionCode(const siginfo_t& info, const void* context) {
   switch (info.si_signo) {
     case SIGSEGV:
-      return InStackGuardArea(reinterpret_cast<std::uintptr_t>(info.si_addr)) ? 0xC00000FDu
-                                                                               : 0xC0000005u;
+      if (InStackGuardArea(reinterpret_cast<std::uintptr_t>(info.si_addr))) return 0xC00000FDu;
+      if (info.si_code == SI_KERNEL && IsPrivilegedInstruction(FaultingInstruction(context))) {
+        return 0xC0000096u;
+      }
+      return 0xC0000005u;
     case SIGBUS:
       return info.si_code == BUS_ADRALN ? 0x80000002u : 0xC0000006u;
     case SIGTRAP:
@@ -153,7 +221,7 @@ void OnFault(int signal, siginfo_t* info, void* context) {
   }
   reporting = 1;
   FaultContext fault;
-  fault.code = ExceptionCode(*info);
+  fault.code = ExceptionCode(*info, context);
   fault.os_record = info;
   fault.os_context = context;
   g_fault_handler(fault);
