@@ -155,8 +155,8 @@ class Runner:
             path=None, env=None, read_line=False, exit_code=None, timeout=120):
         """Runs pageout once and returns its Result.
 
-        stdin_kind: "file" (a disk file holding stdin), "pipe" (written whole, then closed) or
-        "inherit". stdout_kind: "file", "pipe" or "closed-pipe" (a pipe whose reader is gone).
+        stdin_kind: "file" (a disk file holding stdin), "pipe" (written whole, then closed),
+        "inherit", or "closed" (no standard input, in a session without a terminal). stdout_kind: "file", "pipe" or "closed-pipe" (a pipe whose reader is gone).
         comspec: None for the fake interpreter, UNSET for none, or a value. path: None leaves PATH
         as it is, else the value. read_line: the fake interpreter reads one line of its standard
         input. exit_code: the fake interpreter's exit code.
@@ -199,7 +199,7 @@ class Runner:
             stdin_arg = stdin_file
         elif stdin_kind == "pipe":
             stdin_arg = subprocess.PIPE
-        elif stdin_kind == "inherit":
+        elif stdin_kind in ("inherit", "closed"):
             stdin_arg = None
         else:
             raise ValueError(stdin_kind)
@@ -220,8 +220,11 @@ class Runner:
             raise ValueError(stdout_kind)
 
         try:
+            closed = stdin_kind == "closed"
             process = subprocess.Popen(argv, stdin=stdin_arg, stdout=stdout_arg,
-                                       stderr=subprocess.PIPE, cwd=self.work, env=child_env)
+                                       stderr=subprocess.PIPE, cwd=self.work, env=child_env,
+                                       preexec_fn=(lambda: os.close(0)) if closed else None,
+                                       start_new_session=closed)
             if stdout_kind == "closed-pipe":
                 os.close(write_end)
             try:

@@ -1,14 +1,17 @@
 """The dialogue on a real terminal (a pseudo-terminal), as a person sees it: the terminal echoes
 each reply after the prompt, and the next output starts on the next line. POSIX only."""
 
+import errno
 import os
 import pty
+import re
 import select
 import time
 
 import harness
-from texts import (BANNER_ITEM_1, BANNER_ITEM_2, BANNER_TITLE, END_OF_INPUT, LANDSCAPE_QUESTION,
-                   NAME_PROMPT, PORTRAIT_132, PORTRAIT_132_QUESTION, RULE, converter)
+from texts import (BANNER, BANNER_ITEM_1, BANNER_ITEM_2, BANNER_TITLE, END_OF_INPUT,
+                   LANDSCAPE_QUESTION, NAME_PROMPT, PORTRAIT_132, PORTRAIT_132_QUESTION, RULE,
+                   converter)
 
 
 def render(stream):
@@ -123,6 +126,16 @@ class Terminal(harness.TestCase):
         self.assertEqual(status, 24, self.output)
         screen = render(self.output)
         self.assertEqual(screen[11], NAME_PROMPT + END_OF_INPUT.rstrip(b"\r\n"))
+
+
+class NoTerminal(harness.TestCase):
+    def test_closed_standard_input_without_a_terminal_fails_to_open_the_console(self):
+        if self.runner.win32:
+            self.skipTest("closing a descriptor of the Wine process says nothing about Win32")
+        result = self.runner.run(stdin_kind="closed")
+        self.assertRun(result, stdout=BANNER + NAME_PROMPT, calls=[], status=30, stderr=re.compile(
+            re.escape(b"apperr: " + os.strerror(errno.ENXIO).encode() + b"\r\r\n"
+                      b"apperr: severe (30): open failure, unit -4, file CONIN$\r\r\n")))
 
 
 if __name__ == "__main__":
