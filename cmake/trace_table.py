@@ -245,7 +245,7 @@ def text(value):
     return uleb(len(data)) + data
 
 
-def encode_table(routine, low, high, rows, base):
+def encode_table(routine, low, high, rows, base, reservation):
     paths = []
     for _, path, _, _ in rows:
         if path not in paths:
@@ -263,7 +263,7 @@ def encode_table(routine, low, high, rows, base):
     record = uleb(low - base) + uleb(high - low) + uleb(len(paths))
     record += b"".join(text(path) for path in paths)
     record += uleb(len(entries)) + b"".join(entries)
-    return TRACE_MAGIC + uleb(1) + record
+    return TRACE_MAGIC + struct.pack("<I", reservation) + uleb(1) + record
 
 
 # --- Images ---------------------------------------------------------------------------------------
@@ -337,13 +337,16 @@ def main():
         with open(options.image, "rb") as image:
             data = bytearray(image.read())
         offset, size, base = trace_section(data)
-        if data[offset:offset + 4] not in (UNFILLED_MAGIC, TRACE_MAGIC):
+        if data[offset:offset + 4] not in (UNFILLED_MAGIC, TRACE_MAGIC) or size < 8:
             raise TableError("the .trace section does not hold the table's reservation")
+        # The reservation's own size follows its magic; the section may be larger.
+        reservation, = struct.unpack_from("<I", data, offset + 4)
+        size = min(size, reservation)
         unit_path, low, high = find_routine(run(options.objdump, "--dwarf=info", options.image),
                                             options.function, options.source)
         rows = routine_lines(run(options.objdump, "-w", "--dwarf=decodedline", options.image),
                              low, high, unit_path)
-        table = encode_table(options.routine, low, high, rows, base)
+        table = encode_table(options.routine, low, high, rows, base, reservation)
         if len(table) > size:
             raise TableError(f"the table needs {len(table)} bytes, the reservation holds {size}")
         data[offset:offset + size] = table + bytes(size - len(table))

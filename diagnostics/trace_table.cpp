@@ -166,14 +166,18 @@ bool LookupInRecord(Reader& reader, std::uint64_t record_start, std::uint64_t pc
 }
 
 bool Lookup(const TraceModule& module, std::uint64_t pc_offset, LookupResult* result) {
-  if (!module.image_ok || module.table == nullptr || module.table_size < sizeof kTraceMagic) {
+  if (!module.image_ok || module.table == nullptr || module.table_size < kTraceHeaderSize) {
     return false;
   }
   if (std::memcmp(module.table, kTraceMagic, sizeof kTraceMagic) != 0) return false;
   if (module.code != nullptr && CodeStartsWithJump(module.code, module.code_size)) return false;
 
-  Reader reader(module.table, module.table_size);
-  reader.Skip(sizeof kTraceMagic);
+  std::size_t reservation = 0;
+  for (std::size_t i = 0; i < 4; ++i) {
+    reservation |= static_cast<std::size_t>(module.table[sizeof kTraceMagic + i]) << (8 * i);
+  }
+  Reader reader(module.table, reservation < module.table_size ? reservation : module.table_size);
+  if (!reader.Skip(kTraceHeaderSize)) return false;
   std::uint64_t record_count = 0;
   if (!reader.Unsigned(&record_count)) return false;
   for (std::uint64_t i = 0; i < record_count; ++i) {

@@ -3,6 +3,8 @@
 //
 // Encoding (all integers unsigned LEB128 unless noted, as in DWARF):
 //   magic "TRC1" (4 bytes)                       -- an unfilled reservation holds kUnfilledMagic
+//   reservation size (4 bytes, little-endian)    -- the bytes the image reserves for the table;
+//                                                   nothing beyond them belongs to it
 //   record count
 //   per module record:
 //     start, length                              -- the code range [start, start + length)
@@ -27,8 +29,10 @@ inline constexpr unsigned char kTraceMagic[4] = {'T', 'R', 'C', '1'};
 inline constexpr unsigned char kUnfilledMagic[4] = {'T', 'R', 'C', '0'};
 
 // The bytes reserved for the table in every image that links the traceback report; the build step
-// fails when a table does not fit.
+// fails when a table does not fit. The section that holds them may be larger (alignment, the
+// sanitizer's guard zones), so the size travels in the table's own header.
 inline constexpr std::size_t kTraceReservationSize = 8192;
+inline constexpr std::size_t kTraceHeaderSize = 8;
 
 enum class TraceEntryKind : unsigned char { kRoutine = 1, kSource = 2, kLine = 3 };
 

@@ -14,8 +14,14 @@
 extern "C" {
 __attribute__((section(".trace"), used))
 const unsigned char pageout_trace_table[pageout::diagnostics::kTraceReservationSize] = {
-    pageout::diagnostics::kUnfilledMagic[0], pageout::diagnostics::kUnfilledMagic[1],
-    pageout::diagnostics::kUnfilledMagic[2], pageout::diagnostics::kUnfilledMagic[3]};
+    pageout::diagnostics::kUnfilledMagic[0],
+    pageout::diagnostics::kUnfilledMagic[1],
+    pageout::diagnostics::kUnfilledMagic[2],
+    pageout::diagnostics::kUnfilledMagic[3],
+    pageout::diagnostics::kTraceReservationSize & 0xFF,
+    (pageout::diagnostics::kTraceReservationSize >> 8) & 0xFF,
+    (pageout::diagnostics::kTraceReservationSize >> 16) & 0xFF,
+    (pageout::diagnostics::kTraceReservationSize >> 24) & 0xFF};
 }
 
 namespace pageout::diagnostics {

@@ -57,7 +57,7 @@ def read_table(data):
 
     if data[:4] != b"TRC1":
         raise AssertionError("no traceback table: %r" % data[:4])
-    position = 4
+    position = 8  # the magic and the reservation size
     records = []
     for _ in range(unsigned()):
         start, length = unsigned(), unsigned()

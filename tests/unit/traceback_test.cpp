@@ -18,7 +18,11 @@ namespace {
 
 class TableBuilder {
  public:
-  TableBuilder() { bytes_.assign(std::begin(kTraceMagic), std::end(kTraceMagic)); }
+  // reservation: the size the table's header declares for it.
+  explicit TableBuilder(std::uint32_t reservation = 0xFFFFFFFF) {
+    bytes_.assign(std::begin(kTraceMagic), std::end(kTraceMagic));
+    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<unsigned char>(reservation >> (8 * i)));
+  }
 
   TableBuilder& Records(std::uint64_t count) { return Unsigned(count); }
   TableBuilder& Record(std::uint64_t start, std::uint64_t length,
@@ -73,8 +77,8 @@ class TableBuilder {
 // [0x1010, 0x1030): line 11 in [0x1010, 0x1015), 14 in [0x1015, 0x101C), line 4 of the header in
 // [0x101C, 0x1020), 104 in [0x1020, 0x1030). The second covers [0x2000, 0x2010) with line 7 and no
 // routine entry.
-std::vector<unsigned char> SampleTable() {
-  TableBuilder table;
+std::vector<unsigned char> SampleTable(std::uint32_t reservation = 0xFFFFFFFF) {
+  TableBuilder table(reservation);
   table.Records(2)
       .Record(0x1000, 0x40, {"/build/src/frontend/pageout.cpp", "/build/src/include/inline.h"}, 7)
       .Routine(0x1010, "_MAIN__")
@@ -195,6 +199,13 @@ TEST(TraceTableLookup, DamagedTablesNeverReadPastTheirEnd) {
       EXPECT_TRUE(found == kUnknown || found == Look(ModuleOver(table), pc)) << size;
     }
   }
+  // The header's reservation size bounds the table even where the section goes on: a table that
+  // runs past it ends there.
+  const std::vector<unsigned char> overrun = SampleTable(static_cast<std::uint32_t>(table.size() - 3));
+  EXPECT_EQ(Look(ModuleOver(overrun), 0x1012).line, "11");
+  EXPECT_EQ(Look(ModuleOver(overrun), 0x2005), kUnknown);
+  EXPECT_EQ(Look(ModuleOver(SampleTable(4)), 0x1012), kUnknown);
+
   // A source selection beyond the record's paths, and an entry of no known kind.
   for (const std::vector<unsigned char>& bad :
        {TableBuilder().Records(1).Record(0, 8, {"a.cpp"}, 2).Source(1).Line(1, 8).bytes(),
