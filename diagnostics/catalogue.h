@@ -7,15 +7,15 @@ namespace pageout::diagnostics {
 
 // Message numbers the program raises by name.
 namespace msg {
-constexpr unsigned kEndOfFile = 24;            // end of input on the console input channel
-constexpr unsigned kOpenFailure = 30;          // a console device could not be opened
-constexpr unsigned kWriteError = 38;           // a write on the console output channel failed
-constexpr unsigned kReadError = 39;            // a read on the console input channel failed
-constexpr unsigned kOutputOverflow = 66;       // the output record buffer cannot grow
-constexpr unsigned kNoFileBuffer = 98;         // the input record buffer cannot grow
-constexpr unsigned kAccessViolation = 157;     // first of the program exceptions 157 to 172
-constexpr unsigned kOtherException = 172;      // an exception code the guard's table lacks
-constexpr unsigned kControlEvent = 200;        // Ctrl+C, Ctrl+Break or the console closed
+constexpr unsigned kEndOfFile = 24;         // end of input on the console input channel
+constexpr unsigned kOpenFailure = 30;       // a console device could not be opened
+constexpr unsigned kWriteError = 38;        // a write on the console output channel failed
+constexpr unsigned kReadError = 39;         // a read on the console input channel failed
+constexpr unsigned kOutputOverflow = 66;    // the output record buffer cannot grow
+constexpr unsigned kNoFileBuffer = 98;      // the input record buffer cannot grow
+constexpr unsigned kAccessViolation = 157;  // first of the program exceptions 157 to 172
+constexpr unsigned kOtherException = 172;   // an exception code the guard's table lacks
+constexpr unsigned kControlEvent = 200;     // Ctrl+C, Ctrl+Break or the console closed
 }  // namespace msg
 
 // Severities 0 to 4; only kSevere ends the process.

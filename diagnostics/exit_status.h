@@ -7,10 +7,10 @@ namespace pageout::diagnostics {
 // console input, 38 after a failed console write, 157 after an access violation, ...); the
 // statuses below are the ones that are not message numbers.
 enum class ExitStatus : int {
-  kNormal = 0,          // the normal stop, after a converter run or a quit answer
-  kControlBreak = 1,    // Ctrl+Break (SIGQUIT on POSIX)
-  kConsoleClosed = 2,   // the console window was closed (SIGHUP on POSIX)
-  kControlC = 130,      // Ctrl+C (SIGINT on POSIX); never 0, which would claim success
+  kNormal = 0,         // the normal stop, after a converter run or a quit answer
+  kControlBreak = 1,   // Ctrl+Break (SIGQUIT on POSIX)
+  kConsoleClosed = 2,  // the console window was closed (SIGHUP on POSIX)
+  kControlC = 130,     // Ctrl+C (SIGINT on POSIX); never 0, which would claim success
 };
 
 constexpr int ToInt(ExitStatus status) { return static_cast<int>(status); }

@@ -120,9 +120,9 @@ void ReportDiagnosticWith(platform::Os& os, const TextMemory& memory,
       memory.release(line);
     } else {
       char notice[96];
-      const int length = std::snprintf(
-          notice, sizeof notice, "apperr: no message buffer available for message number %u\r\n",
-          number);
+      const int length =
+          std::snprintf(notice, sizeof notice,
+                        "apperr: no message buffer available for message number %u\r\n", number);
       if (length > 0) WriteStandardErrorText(os, notice, static_cast<std::size_t>(length));
     }
   }
@@ -156,8 +156,8 @@ void WritePlatformErrorLine(platform::Os& os, std::uint32_t code) {
   if (std::optional<std::string> text = os.SystemMessage(code)) {
     line += *text;
   } else {
-    line += "FormatMessage failed for sysmem message number " +
-            std::to_string(static_cast<int>(code));
+    line +=
+        "FormatMessage failed for sysmem message number " + std::to_string(static_cast<int>(code));
   }
   WriteStandardErrorText(os, line.data(), line.size());
 }

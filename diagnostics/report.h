@@ -37,12 +37,13 @@ void ReportDiagnostic(platform::Os& os, unsigned number, ...);
 // ReportDiagnostic with the memory to compose in and the fault being reported (nullptr when the
 // report is not about a fault; the traceback then starts at the report itself).
 void ReportDiagnosticWith(platform::Os& os, const TextMemory& memory,
-                          const platform::FaultContext* fault, unsigned number, std::va_list values);
+                          const platform::FaultContext* fault, unsigned number,
+                          std::va_list values);
 
 // What a failing console channel hands to its diagnostic.
 struct ChannelFailure {
-  int channel_number;          // -1 for the console output channel, -4 for the console input channel
-  const char* device_name;     // "CONOUT$" or "CONIN$"
+  int channel_number;       // -1 for the console output channel, -4 for the console input channel
+  const char* device_name;  // "CONOUT$" or "CONIN$"
   std::uint32_t platform_error;  // the Win32 error code of the failed call, 0 when there is none
 };
 

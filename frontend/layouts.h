@@ -11,10 +11,10 @@ namespace pageout::frontend {
 
 // Positions count from 1 in the command buffer.
 struct Layout {
-  std::string_view prefix;        // the converter and its options
-  std::size_t prefix_first;       // the prefix field
+  std::string_view prefix;   // the converter and its options
+  std::size_t prefix_first;  // the prefix field
   std::size_t prefix_last;
-  std::size_t name_first;         // the name field: the 80-character file-name field and a blank
+  std::size_t name_first;  // the name field: the 80-character file-name field and a blank
   std::size_t name_last;
   services::RecordTemplate question;  // the question that offers the layout
 };

@@ -41,6 +41,8 @@ static_assert(kDefaultPdf.size() == 59 && kDefaultLandscape.size() == 43);
 // Two empty records: the move alone does not extend the first.
 inline constexpr Element kBlankLinesTemplate[] = {Begin(), RightMove(1), RecordBreak(), End()};
 
+// One record per line below.
+// clang-format off
 inline constexpr Element kBannerTemplate[] = {
     Begin(),
     Literal(kRule), RecordBreak(),
@@ -52,6 +54,7 @@ inline constexpr Element kBannerTemplate[] = {
     RecordBreak(),
     End(),
 };
+// clang-format on
 
 // --- Prompts and reads ------------------------------------------------------------------------
 inline constexpr std::string_view kFileNamePromptText = " Name of file to be printed: ";

@@ -4,5 +4,6 @@
 #include "platform/os.h"
 
 int main(int argc, char** argv) {
-  pageout::diagnostics::StartUp(pageout::platform::System(), argc, argv, &pageout::frontend::Pageout);
+  pageout::diagnostics::StartUp(pageout::platform::System(), argc, argv,
+                                &pageout::frontend::Pageout);
 }

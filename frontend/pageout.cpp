@@ -21,10 +21,10 @@
 namespace pageout::frontend {
 namespace {
 
-std::array<char, kFileNameSize> file_name;    // the name of the text file
-std::array<char, kCommandCapacity> command;   // the converter command under composition
-std::array<char, 1> answer;                   // the reply to a layout question
-std::int16_t argument_status;                 // argument 1's length, then the existence status
+std::array<char, kFileNameSize> file_name;   // the name of the text file
+std::array<char, kCommandCapacity> command;  // the converter command under composition
+std::array<char, 1> answer;                  // the reply to a layout question
+std::int16_t argument_status;                // argument 1's length, then the existence status
 
 }  // namespace
 

@@ -13,8 +13,8 @@ constexpr std::string_view kExtensions[] = {".com", ".exe", ".bat", ".cmd"};
 struct Conventions {
   bool windows;
   const char* interpreter_switch;
-  std::string_view separators;          // characters that end a directory in a name
-  std::string_view current_directory;   // the prefix that makes a bare name mean the current one
+  std::string_view separators;         // characters that end a directory in a name
+  std::string_view current_directory;  // the prefix that makes a bare name mean the current one
 };
 
 Conventions ConventionsOf(const platform::Os& os) {
@@ -37,14 +37,15 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 }  // namespace
 
 FailureClass ClassifyFailure(std::uint32_t error) {
-  switch (error) {
-    case 2: case 3: case 15: case 18: case 53: case 67: case 161: case 206:
-      return FailureClass::kNotFound;
-    case 5: case 16: case 33: case 65: case 82: case 83: case 108: case 132: case 158: case 167:
-      return FailureClass::kAccessDenied;
-    default:
-      return error >= 19 && error <= 36 ? FailureClass::kAccessDenied : FailureClass::kOther;
+  constexpr std::uint32_t kNotFound[] = {2, 3, 15, 18, 53, 67, 161, 206};
+  constexpr std::uint32_t kAccessDenied[] = {5, 16, 33, 65, 82, 83, 108, 132, 158, 167};
+  for (std::uint32_t code : kNotFound) {
+    if (code == error) return FailureClass::kNotFound;
   }
+  for (std::uint32_t code : kAccessDenied) {
+    if (code == error) return FailureClass::kAccessDenied;
+  }
+  return error >= 19 && error <= 36 ? FailureClass::kAccessDenied : FailureClass::kOther;
 }
 
 std::string_view TrimCommand(std::string_view text) {
@@ -80,12 +81,14 @@ RunResult StartAndWait(platform::Os& os, const std::string& program,
   // Without an extension list (POSIX), or with a dot in the final component, the name is the only
   // candidate; otherwise each ending of the list is tried in turn.
   std::vector<std::string> candidates;
-  const bool has_dot = FindFirstOf(std::string_view(name).substr(final_start), ".") !=
-                       std::string_view::npos;
+  const bool has_dot =
+      FindFirstOf(std::string_view(name).substr(final_start), ".") != std::string_view::npos;
   if (!conventions.windows || has_dot) {
     candidates.push_back(name);
   } else {
-    for (std::string_view extension : kExtensions) candidates.push_back(name + std::string(extension));
+    for (std::string_view extension : kExtensions) {
+      candidates.push_back(name + std::string(extension));
+    }
   }
 
   RunResult last;

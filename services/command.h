@@ -49,7 +49,7 @@ RunResult StartAndWait(platform::Os& os, const std::string& program,
 // Win32: runs program from the first PATH entry where it can be started; never from the current
 // directory unless PATH names it.
 RunResult SearchAlongPath(platform::Os& os, const std::string& program,
-                     const std::vector<std::string>& arguments);
+                          const std::vector<std::string>& arguments);
 
 // The interpreter's exit code for command, or -1 when no interpreter could be run.
 std::int32_t RunInterpreter(platform::Os& os, const std::string& command);

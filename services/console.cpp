@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "diagnostics/catalogue.h"
-#include "services/fixed_field.h"
 #include "diagnostics/report.h"
 #include "platform/os.h"
+#include "services/fixed_field.h"
 
 namespace pageout::services {
 namespace {
@@ -106,7 +106,8 @@ void PutLiteral(platform::Os& os, Channel& channel, std::string_view text) {
   const std::size_t first = channel.position - 1;  // buffer index of the current column
   const std::size_t end = first + text.size();
   Reserve(os, channel, end + 2, msg::kOutputOverflow);
-  if (first > channel.length) std::memset(channel.buffer + channel.length, ' ', first - channel.length);
+  if (first > channel.length)
+    std::memset(channel.buffer + channel.length, ' ', first - channel.length);
   if (!text.empty()) std::memcpy(channel.buffer + first, text.data(), text.size());
   channel.position += text.size();
   if (end > channel.length) channel.length = end;
@@ -130,9 +131,8 @@ Line MakeLine(const Channel& channel, std::size_t line_end, std::size_t consumed
     os.YieldTimeSlice();
   }
   channel.error = error;
-  const bool end_of_input =
-      error == platform::err::kHandleEof ||
-      (error == platform::err::kBrokenPipe && channel.is_standard_handle);
+  const bool end_of_input = error == platform::err::kHandleEof ||
+                            (error == platform::err::kBrokenPipe && channel.is_standard_handle);
   Fail(os, channel, end_of_input ? msg::kEndOfFile : msg::kReadError);
 }
 

@@ -15,9 +15,9 @@ struct DeviceRow {
 };
 
 constexpr DeviceRow kDeviceNames[] = {
-    {"CON", true},   {"USER", false}, {"PRN", true},     {"COM1", true},   {"COM2", true},
-    {"COM3", true},  {"COM4", true},  {"LPT1", false},   {"LPT2", false},  {"LPT3", false},
-    {"LPT4", false}, {"NUL", true},   {"AUX", true},     {"ERR", false},   {"LINE", false},
+    {"CON", true},      {"USER", false},   {"PRN", true},   {"COM1", true},  {"COM2", true},
+    {"COM3", true},     {"COM4", true},    {"LPT1", false}, {"LPT2", false}, {"LPT3", false},
+    {"LPT4", false},    {"NUL", true},     {"AUX", true},   {"ERR", false},  {"LINE", false},
     {"CONOUT$", false}, {"CONIN$", false},
 };
 

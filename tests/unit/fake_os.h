@@ -68,8 +68,7 @@ class FakeOs : public platform::Os {
 
   // --- Set-up helpers -------------------------------------------------------------------------
   FakeInput& input(platform::Handle handle = kStdInput) { return inputs[handle]; }
-  void SetInput(platform::FileKind kind, std::string stream,
-                platform::Handle handle = kStdInput) {
+  void SetInput(platform::FileKind kind, std::string stream, platform::Handle handle = kStdInput) {
     FakeInput& in = inputs[handle];
     in.kind = kind;
     in.stream = std::move(stream);
@@ -100,7 +99,7 @@ class FakeOs : public platform::Os {
   std::uint32_t open_device_error = 0;  // non-zero: OpenConsoleDevice fails with it
   std::map<platform::Handle, FakeInput> inputs;
   std::map<platform::Handle, std::vector<std::string>> writes;  // one entry per write call
-  std::optional<std::uint32_t> write_error;  // set: every write fails with it
+  std::optional<std::uint32_t> write_error;                     // set: every write fails with it
   int yields = 0;
   std::vector<std::string> events;  // "read", "write", "yield", "stderr", "start", "exit" in order
 

@@ -257,7 +257,8 @@ TEST_F(PageoutTest, EndOfInputAtAnAnswerPrompt) {
   EXPECT_EQ(Run(), 24);
   EXPECT_EQ(os.Output(), kBanner + kPrompt + kLegend + kLandscapeQ + "  \r\n" + kPortrait132Q);
   EXPECT_THAT(os.standard_error,
-              StartsWith("apperr: severe (24): end-of-file during read, unit -4, file CONIN$\r\r\n"));
+              StartsWith("apperr: severe (24): end-of-file during read, unit -4, file CONIN$"
+                         "\r\r\n"));
 }
 
 TEST_F(PageoutTest, TheInterpreterFindsStandardInputRightAfterTheLastLineRead) {

@@ -63,7 +63,8 @@ TEST(DiagnosticTest, TheChannelDiagnosticLineEndsCrCrLf) {
   FakeOs os;
   EXPECT_EQ(StatusOf([&] { ReportChannelDiagnostic(os, 24, {-4, "CONIN$", 0}); }), 24);
   EXPECT_THAT(os.standard_error,
-              StartsWith("apperr: severe (24): end-of-file during read, unit -4, file CONIN$\r\r\n"));
+              StartsWith("apperr: severe (24): end-of-file during read, unit -4, file CONIN$"
+                         "\r\r\n"));
 }
 
 TEST(DiagnosticTest, AnErrorSeverityReturnsWithoutTraceback) {
@@ -72,7 +73,8 @@ TEST(DiagnosticTest, AnErrorSeverityReturnsWithoutTraceback) {
     os.standard_error.clear();
     ReportDiagnostic(os, msg::kControlEvent, event);
     EXPECT_EQ(os.standard_error,
-              "apperr: error (200): program aborting due to " + std::string(event) + " event\r\r\n");
+              "apperr: error (200): program aborting due to " + std::string(event) +
+                  " event\r\r\n");
   }
   EXPECT_FALSE(os.exit_status.has_value());
   EXPECT_EQ(os.standard_error_writes.size(), 3u);  // each diagnostic in one piece
@@ -122,7 +124,8 @@ TEST(DiagnosticTest, WithoutTheFullBufferTheLineAloneIsWritten) {
   const TextMemory memory = CountingMemory::Refusing(kDiagnosticTextSize);
   EXPECT_EQ(StatusOf([&] { Report(os, memory, 38, -1, "CONOUT$"); }), 38);
   const std::string line = "apperr: severe (38): error during write, unit -1, file CONOUT$\r\n";
-  EXPECT_EQ(os.standard_error, "apperr: severe (38): error during write, unit -1, file CONOUT$\r\r\n");
+  EXPECT_EQ(os.standard_error,
+            "apperr: severe (38): error during write, unit -1, file CONOUT$\r\r\n");
   EXPECT_THAT(CountingMemory::requests, ElementsAre(kDiagnosticTextSize, line.size() + 1));
   EXPECT_EQ(CountingMemory::outstanding, 0);
 }
@@ -159,7 +162,8 @@ TEST(DiagnosticTest, ExceptionsAreReportedByTheLow16BitsOfTheirCode) {
       {0x80000003, "apperr: severe (159): Program Exception - breakpoint\r\r\n"},
       {0x80000004, "apperr: severe (160): Program Exception - single step\r\r\n"},
       {0xC000008C, "apperr: severe (161): Program Exception - array bounds exceeded\r\r\n"},
-      {0xC000008D, "apperr: severe (162): Program Exception - denormal floating-point operand\r\r\n"},
+      {0xC000008D,
+       "apperr: severe (162): Program Exception - denormal floating-point operand\r\r\n"},
       {0xC0000092, "apperr: severe (163): Program Exception - floating stack check\r\r\n"},
       {0xC0000094, "apperr: severe (164): Program Exception - integer divide by zero\r\r\n"},
       {0xC0000095, "apperr: severe (165): Program Exception - integer overflow\r\r\n"},
