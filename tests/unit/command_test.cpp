@@ -230,7 +230,7 @@ TEST_F(WindowsCommandTest, PathSearchCandidatesAndWhereTheSearchEnds) {
     std::map<std::string, std::uint32_t> failing;  // candidate -> error of its query
     std::vector<std::string> queried;
   };
-  const std::string e255(255, 'd');
+  const std::string d249(249, 'd');  // "C:\" and 249 characters, a backslash and cmd.exe: 260
   const Case cases[] = {
       {"entries in order", "C:\\one;C:\\two\\;D:/three/", {},
        {"C:\\one\\cmd.exe", "C:\\two\\cmd.exe", "D:/three/cmd.exe"}},
@@ -242,7 +242,7 @@ TEST_F(WindowsCommandTest, PathSearchCandidatesAndWhereTheSearchEnds) {
        {{"\\\\server\\share\\cmd.exe", platform::err::kAccessDenied},
         {"//srv/s\\cmd.exe", 1326}},
        {"\\\\server\\share\\cmd.exe", "//srv/s\\cmd.exe", "C:\\two\\cmd.exe"}},
-      {"a candidate of 260 characters ends it", "C:\\one;" + e255 + ";C:\\two", {},
+      {"a candidate of 260 characters ends it", "C:\\one;C:\\" + d249 + ";C:\\two", {},
        {"C:\\one\\cmd.exe"}},
       {"259 characters are tried", "C:\\" + std::string(248, 'd') + ";C:\\two", {},
        {"C:\\" + std::string(248, 'd') + "\\cmd.exe", "C:\\two\\cmd.exe"}},
