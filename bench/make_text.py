@@ -4,6 +4,7 @@ vocabulary with a Zipf distribution, log lines, tab-separated tables, some lines
 layout, a few UTF-8 characters and an occasional form feed. The same seed gives the same text."""
 
 import argparse
+import itertools
 import random
 
 SYLLABLES = ("ta ke ro mi su na lo pe de ri an en in on us or al el ar er ex co pro ma ti "
@@ -23,7 +24,11 @@ def vocabulary(rng, size):
 def generate(path, size, seed):
     rng = random.Random(seed)
     words = vocabulary(rng, 3000)
-    weights = [1.0 / (rank + 1) for rank in range(len(words))]
+    cumulative = list(itertools.accumulate(1.0 / (rank + 1) for rank in range(len(words))))
+
+    def pick(k):
+        return rng.choices(words, cum_weights=cumulative, k=k)
+
     modules = ["net", "disk", "sched", "auth", "cache", "db", "http", "queue"]
     levels = ["INFO", "INFO", "INFO", "WARN", "DEBUG", "ERROR"]
     written = 0
@@ -35,7 +40,7 @@ def generate(path, size, seed):
             if kind < 0.45:  # a paragraph of prose wrapped at 72 columns
                 text = []
                 for _ in range(rng.randint(3, 9)):
-                    sentence = rng.choices(words, weights, k=rng.randint(6, 22))
+                    sentence = pick(rng.randint(6, 22))
                     if rng.random() < 0.05:
                         sentence.insert(rng.randrange(len(sentence)), rng.choice(ACCENTED))
                     text.append(" ".join(sentence).capitalize() + rng.choice(".....;?!"))
@@ -51,7 +56,7 @@ def generate(path, size, seed):
             elif kind < 0.8:  # log lines
                 for _ in range(rng.randint(5, 40)):
                     line_no += 1
-                    message = " ".join(rng.choices(words, weights, k=rng.randint(3, 12)))
+                    message = " ".join(pick(rng.randint(3, 12)))
                     block.append(
                         f"2026-{rng.randint(1, 12):02d}-{rng.randint(1, 28):02d} "
                         f"{rng.randint(0, 23):02d}:{rng.randint(0, 59):02d}:{rng.randint(0, 59):02d}."
@@ -64,7 +69,7 @@ def generate(path, size, seed):
                     block.append("\t".join(cells))
                 block.append("")
             elif kind < 0.99:  # a line wider than any layout
-                block.append(" ".join(rng.choices(words, weights, k=rng.randint(40, 80))))
+                block.append(" ".join(pick(rng.randint(40, 80))))
             else:
                 block.append("\f")
             data = "\n".join(block) + "\n"

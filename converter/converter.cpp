@@ -97,6 +97,13 @@ ExitStatus Run(const std::vector<std::string>& args, Host& host) {
     return ExitStatus::kFailure;
   }
 
+  // Creating the output truncates it: were it the input, the rest of the text would be lost.
+  if (!options.input.empty() && !options.output.empty() &&
+      host.SameFile(options.input, options.output)) {
+    host.WriteError("text2pdf: " + Quoted(options.output) +
+                    " is the input file; write the PDF to another file\n");
+    return ExitStatus::kFailure;
+  }
   std::unique_ptr<ByteSink> output = host.OpenOutput(options.output, &reason);
   if (!output) {
     host.WriteError("text2pdf: cannot create " + Quoted(options.output) + ": " + reason + "\n");

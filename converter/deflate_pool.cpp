@@ -5,39 +5,30 @@
 #include <new>
 
 namespace pageout::converter {
-namespace {
 
-// One deflate state per worker, reset between strings: setting one up allocates a few hundred
-// kilobytes, which would otherwise be paid for every page.
-class Deflater {
- public:
-  explicit Deflater(int level) {
-    if (deflateInit(&stream_, level) != Z_OK) throw std::bad_alloc();
+Deflater::Deflater(int level) {
+  if (deflateInit(&stream_, level) != Z_OK) throw std::bad_alloc();
+}
+
+Deflater::~Deflater() { deflateEnd(&stream_); }
+
+void Deflater::Compress(const std::string& data, std::string* out, std::size_t usual_size) {
+  deflateReset(&stream_);
+  if (out->capacity() == 0 && usual_size > 0) {
+    out->resize(deflateBound(&stream_, static_cast<uLong>(usual_size)));
   }
-  ~Deflater() { deflateEnd(&stream_); }
-  Deflater(const Deflater&) = delete;
-  Deflater& operator=(const Deflater&) = delete;
+  out->resize(deflateBound(&stream_, static_cast<uLong>(data.size())));
+  stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream_.avail_in = static_cast<uInt>(data.size());
+  stream_.next_out = reinterpret_cast<Bytef*>(out->data());
+  stream_.avail_out = static_cast<uInt>(out->size());
+  // The bound guarantees that one call with Z_FINISH completes the stream.
+  deflate(&stream_, Z_FINISH);
+  out->resize(stream_.total_out);
+}
 
-  std::string Compress(const std::string& data) {
-    deflateReset(&stream_);
-    std::string out(deflateBound(&stream_, static_cast<uLong>(data.size())), '\0');
-    stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream_.avail_in = static_cast<uInt>(data.size());
-    stream_.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream_.avail_out = static_cast<uInt>(out.size());
-    // The bound guarantees that one call with Z_FINISH completes the stream.
-    deflate(&stream_, Z_FINISH);
-    out.resize(stream_.total_out);
-    return out;
-  }
-
- private:
-  z_stream stream_{};
-};
-
-}  // namespace
-
-DeflatePool::DeflatePool(unsigned threads, int level) : level_(level) {
+DeflatePool::DeflatePool(unsigned threads, int level, std::size_t usual_size)
+    : level_(level), usual_size_(usual_size) {
   if (threads == 0) threads = 1;
   for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
 }
@@ -51,42 +42,40 @@ DeflatePool::~DeflatePool() {
   for (std::thread& worker : workers_) worker.join();
 }
 
-void DeflatePool::Submit(std::vector<std::string> batch) {
-  auto entry = std::make_shared<Batch>();
-  entry->data = std::move(batch);
-  batches_.push_back(entry);
+void DeflatePool::Submit(std::unique_ptr<Batch> batch) {
+  Batch* entry = batch.get();
+  entry->done = false;
+  batches_.push_back(std::move(batch));
   {
     std::lock_guard lock(mutex_);
-    queue_.push_back(std::move(entry));
+    queue_.push_back(entry);
   }
   work_ready_.notify_one();
 }
 
-std::vector<std::string> DeflatePool::TakeOldest() {
-  std::shared_ptr<Batch> oldest = std::move(batches_.front());
+std::unique_ptr<DeflatePool::Batch> DeflatePool::TakeOldest() {
+  std::unique_ptr<Batch> oldest = std::move(batches_.front());
   batches_.pop_front();
   std::unique_lock lock(mutex_);
   batch_done_.wait(lock, [&] { return oldest->done; });
-  return std::move(oldest->data);
-}
-
-std::string DeflatePool::Compress(const std::string& data, int level) {
-  Deflater deflater(level);
-  return deflater.Compress(data);
+  return oldest;
 }
 
 void DeflatePool::Work() {
   Deflater deflater(level_);
   for (;;) {
-    std::shared_ptr<Batch> batch;
+    Batch* batch = nullptr;
     {
       std::unique_lock lock(mutex_);
       work_ready_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
       if (queue_.empty()) return;
-      batch = std::move(queue_.front());
+      batch = queue_.front();
       queue_.pop_front();
     }
-    for (std::string& data : batch->data) data = deflater.Compress(data);
+    batch->compressed.resize(batch->data.size());
+    for (std::size_t i = 0; i < batch->data.size(); ++i) {
+      deflater.Compress(batch->data[i], &batch->compressed[i], usual_size_);
+    }
     {
       std::lock_guard lock(mutex_);
       batch->done = true;

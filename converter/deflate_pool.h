@@ -11,40 +11,64 @@
 #include <thread>
 #include <vector>
 
+#include <zlib.h>
+
 namespace pageout::converter {
+
+// A zlib deflate state kept for many strings: setting one up allocates a few hundred kilobytes,
+// which would otherwise be paid for every page.
+class Deflater {
+ public:
+  explicit Deflater(int level);
+  ~Deflater();
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+
+  // Compresses `data` into one zlib stream in `out`, reusing its capacity. A new `out` is first
+  // written over for `usual_size` bytes of input, so that it takes its pages of memory once
+  // rather than bit by bit as longer strings come along.
+  void Compress(const std::string& data, std::string* out, std::size_t usual_size = 0);
+
+ private:
+  z_stream stream_{};
+};
 
 class DeflatePool {
  public:
-  // `threads` workers (at least one) compress with zlib at `level`.
-  DeflatePool(unsigned threads, int level);
+  // A batch of strings and, once compressed, their zlib streams. Batches are meant to be reused:
+  // the strings keep their capacity, so that a long run stops allocating once warm.
+  struct Batch {
+    std::vector<std::string> data;
+    std::vector<std::string> compressed;
+    bool done = false;  // guarded by the pool
+  };
+
+  // `threads` workers (at least one) compress with zlib at `level`. Strings up to
+  // `usual_size` bytes long are the rule: every output string is given room for one of them from
+  // the start, so that memory use is the same early in a run and late.
+  DeflatePool(unsigned threads, int level, std::size_t usual_size);
   ~DeflatePool();
   DeflatePool(const DeflatePool&) = delete;
   DeflatePool& operator=(const DeflatePool&) = delete;
 
-  // Queues a batch; each string is compressed on its own into one zlib stream.
-  void Submit(std::vector<std::string> batch);
+  // Queues a batch; each string of `data` is compressed on its own into one zlib stream, into
+  // the string of `compressed` at the same index.
+  void Submit(std::unique_ptr<Batch> batch);
   // The number of batches submitted and not yet taken back.
   std::size_t pending() const { return batches_.size(); }
-  // Waits for the oldest pending batch and returns its compressed strings, in order. Call only
-  // when pending() > 0.
-  std::vector<std::string> TakeOldest();
-
-  // Compresses `data` into one zlib stream; the workers' routine, for one-off use too.
-  static std::string Compress(const std::string& data, int level);
+  // Waits for the oldest pending batch and returns it compressed. Call only when pending() > 0.
+  std::unique_ptr<Batch> TakeOldest();
 
  private:
-  struct Batch {
-    std::vector<std::string> data;
-    bool done = false;
-  };
   void Work();
 
   int level_;
+  std::size_t usual_size_;
   std::mutex mutex_;
   std::condition_variable work_ready_;
   std::condition_variable batch_done_;
-  std::deque<std::shared_ptr<Batch>> queue_;    // waiting for a worker
-  std::deque<std::shared_ptr<Batch>> batches_;  // submitted, in order; touched by the caller only
+  std::deque<Batch*> queue_;                    // waiting for a worker
+  std::deque<std::unique_ptr<Batch>> batches_;  // submitted, in order; touched by the caller only
   bool stopping_ = false;
   std::vector<std::thread> workers_;
 };

@@ -41,6 +41,8 @@ class Host {
   virtual bool OutputIsTerminal() = 0;
   virtual bool ErrorIsTerminal() = 0;
   virtual PaperSize DefaultPaper() = 0;
+  // Whether the two names lead to one existing file (through links, other spellings, ...).
+  virtual bool SameFile(const std::string& a, const std::string& b) = 0;
 };
 
 // The host of the running process.

@@ -104,6 +104,13 @@ class PosixHost final : public Host {
   bool OutputIsTerminal() override { return isatty(STDOUT_FILENO) == 1; }
   bool ErrorIsTerminal() override { return isatty(STDERR_FILENO) == 1; }
   PaperSize DefaultPaper() override { return SystemDefaultPaper(); }
+
+  bool SameFile(const std::string& a, const std::string& b) override {
+    struct stat first {};
+    struct stat second {};
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  }
 };
 
 }  // namespace

@@ -154,6 +154,27 @@ class Win32Host final : public Host {
   bool OutputIsTerminal() override { return IsConsole(STD_OUTPUT_HANDLE); }
   bool ErrorIsTerminal() override { return IsConsole(STD_ERROR_HANDLE); }
   PaperSize DefaultPaper() override { return SystemDefaultPaper(); }
+
+  // A file is known by its volume's serial number and its index on that volume.
+  bool SameFile(const std::string& a, const std::string& b) override {
+    BY_HANDLE_FILE_INFORMATION first{};
+    BY_HANDLE_FILE_INFORMATION second{};
+    return Identify(a, &first) && Identify(b, &second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+  }
+
+ private:
+  static bool Identify(const std::string& name, BY_HANDLE_FILE_INFORMATION* info) {
+    HANDLE handle = CreateFileW(Wide(name).c_str(), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    bool ok = GetFileInformationByHandle(handle, info) != 0;
+    CloseHandle(handle);
+    return ok;
+  }
 };
 
 }  // namespace

@@ -193,7 +193,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         break;
       case 'o':
         if (value.empty()) return bad_value();
-        options.output = value;
+        options.output = value == "-" ? std::string() : value;
         break;
       default:
         break;

@@ -24,7 +24,7 @@ constexpr Millipoints kPoint = 1000;
 
 struct Options {
   std::string input;              // the file to read; empty or "-" means standard input
-  std::string output;             // -o: the file to write; empty means standard output
+  std::string output;             // -o: the file to write; empty (or "-o -") means standard output
   bool landscape = false;         // -L
   std::optional<int> columns;     // -c: characters per line
   std::optional<int> lines;       // -l: lines per page

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <functional>
 
 #include <zlib.h>
 
@@ -13,8 +14,8 @@ namespace {
 constexpr std::size_t kBufferSize = 256 * 1024;
 // Pages are handed to the compressing threads in batches of about this many bytes, so that a
 // thread's work outweighs the hand-over.
-constexpr std::size_t kBatchBytes = 256 * 1024;
-constexpr std::size_t kBatchPages = 64;
+constexpr std::size_t kBatchBytes = 64 * 1024;
+constexpr std::size_t kBatchPages = 16;
 
 // Objects 1 to 3 come first. Pages follow in groups of kGroupPages: a group starts with the object
 // stream that holds its page objects, then has, for its page i (from 0), the content stream in
@@ -31,19 +32,18 @@ constexpr std::uint64_t ContentObject(std::uint64_t page) {
 }
 constexpr std::uint64_t PageObject(std::uint64_t page) { return ContentObject(page) + 1; }
 
-// zlib compression fed piece by piece, for the streams the writer builds itself.
+// zlib compression fed piece by piece, handing each piece of its output to `emit`.
 class ZlibStream {
  public:
-  explicit ZlibStream(int level) { deflateInit(&stream_, level); }
+  ZlibStream(int level, std::function<void(std::string_view)> emit) : emit_(std::move(emit)) {
+    deflateInit(&stream_, level);
+  }
   ~ZlibStream() { deflateEnd(&stream_); }
   ZlibStream(const ZlibStream&) = delete;
   ZlibStream& operator=(const ZlibStream&) = delete;
 
   void Add(std::string_view data) { Run(data, Z_NO_FLUSH); }
-  std::string Finish() {
-    Run({}, Z_FINISH);
-    return std::move(out_);
-  }
+  void Finish() { Run({}, Z_FINISH); }
 
  private:
   void Run(std::string_view data, int flush) {
@@ -54,14 +54,14 @@ class ZlibStream {
       stream_.next_out = reinterpret_cast<Bytef*>(piece);
       stream_.avail_out = sizeof piece;
       int status = deflate(&stream_, flush);
-      out_.append(piece, sizeof piece - stream_.avail_out);
+      emit_(std::string_view(piece, sizeof piece - stream_.avail_out));
       if (flush == Z_FINISH ? status == Z_STREAM_END : stream_.avail_in == 0) break;
       if (status != Z_OK && status != Z_BUF_ERROR) break;
     }
   }
 
   z_stream stream_{};
-  std::string out_;
+  std::function<void(std::string_view)> emit_;
 };
 
 std::string ToString(std::uint64_t value) {
@@ -117,6 +117,13 @@ std::string Padded(std::uint64_t value, std::size_t width) {
 
 std::string Padded(std::int64_t value, std::size_t width) {
   return Padded(static_cast<std::uint64_t>(value < 0 ? 0 : value), width);
+}
+
+// Room for the content stream of a full page of full lines without escapes: the operators that
+// start the page and, per line, the characters, "()'" and a line end; 64 bytes to spare.
+std::size_t ContentReserve(const PageLayout& layout) {
+  return 64 + static_cast<std::size_t>(layout.lines_per_page) *
+                  (static_cast<std::size_t>(layout.columns) + 4);
 }
 
 }  // namespace
@@ -199,7 +206,8 @@ PdfWriter::PdfWriter(ByteSink& out, const PageLayout& layout, FontFace font, Doc
       font_(font),
       info_(std::move(info)),
       level_(level),
-      pool_(threads, level),
+      pool_(threads, level, ContentReserve(layout)),
+      object_deflater_(level),
       max_pending_(2 * static_cast<std::size_t>(threads == 0 ? 1 : threads)) {
   buffer_.reserve(kBufferSize);
   // Each line is shown with the ' operator, which first moves down by the leading, so the text
@@ -207,10 +215,8 @@ PdfWriter::PdfWriter(ByteSink& out, const PageLayout& layout, FontFace font, Doc
   page_prefix_ = "BT\n/F1 " + FormatPoints(layout_.font_size) + " Tf\n" +
                  FormatPoints(layout_.line_spacing) + " TL\n" + FormatPoints(layout_.left) + " " +
                  FormatPoints(layout_.first_baseline + layout_.line_spacing) + " Td\n";
-  content_reserve_ = page_prefix_.size() +
-                     static_cast<std::size_t>(layout_.lines_per_page) *
-                         (static_cast<std::size_t>(layout_.columns) + 8);
-  content_.reserve(content_reserve_);
+  content_reserve_ = ContentReserve(layout_);
+  content_ = SpareString();
   content_ = page_prefix_;
 
   // A binary comment after the header tells transfer programs that the file is not text.
@@ -248,23 +254,42 @@ void PdfWriter::EndPage() {
   content_ += "ET\n";
   blank_lines_ = 0;
   batch_bytes_ += content_.size();
-  batch_.push_back(std::move(content_));
-  content_ = std::string();
-  content_.reserve(content_reserve_);
+  if (!batch_) {
+    if (spare_batches_.empty()) {
+      batch_ = std::make_unique<DeflatePool::Batch>();
+    } else {
+      batch_ = std::move(spare_batches_.back());
+      spare_batches_.pop_back();
+    }
+  }
+  batch_->data.push_back(std::move(content_));
+  content_ = SpareString();
   content_ = page_prefix_;
-  if (batch_bytes_ >= kBatchBytes || batch_.size() >= kBatchPages) SubmitBatch();
+  if (batch_bytes_ >= kBatchBytes || batch_->data.size() >= kBatchPages) SubmitBatch();
+}
+
+std::string PdfWriter::SpareString() {
+  if (spare_strings_.empty()) {
+    // Written over once, so that the string takes its pages of memory now rather than bit by bit
+    // as longer pages come along.
+    std::string fresh(content_reserve_, '\0');
+    fresh.clear();
+    return fresh;
+  }
+  std::string spare = std::move(spare_strings_.back());
+  spare_strings_.pop_back();
+  return spare;
 }
 
 void PdfWriter::SubmitBatch() {
-  if (batch_.empty()) return;
+  if (!batch_) return;
   pool_.Submit(std::move(batch_));
-  batch_ = {};
   batch_bytes_ = 0;
   while (pool_.pending() > max_pending_) WriteBatch(pool_.TakeOldest());
 }
 
-void PdfWriter::WriteBatch(std::vector<std::string> compressed) {
-  for (const std::string& stream : compressed) {
+void PdfWriter::WriteBatch(std::unique_ptr<DeflatePool::Batch> batch) {
+  for (const std::string& stream : batch->compressed) {
     const std::uint64_t page = pages_written_++;
     if (page % kGroupPages == 0) group_starts_.push_back(offset_);
     page_offsets_.push_back(static_cast<std::uint32_t>(offset_ - group_starts_.back()));
@@ -276,6 +301,12 @@ void PdfWriter::WriteBatch(std::vector<std::string> compressed) {
     Put("\nendstream\nendobj\n");
     if (pages_written_ % kGroupPages == 0) WriteObjectStream();
   }
+  for (std::string& data : batch->data) {
+    data.clear();
+    spare_strings_.push_back(std::move(data));
+  }
+  batch->data.clear();
+  spare_batches_.push_back(std::move(batch));
 }
 
 void PdfWriter::WriteObjectStream() {
@@ -283,20 +314,30 @@ void PdfWriter::WriteObjectStream() {
   // offset within the stream, then the objects themselves.
   const std::uint64_t group = (pages_written_ - 1) / kGroupPages;
   const std::uint64_t first_page = group * kGroupPages;
-  std::string index;
-  std::string objects;
+  std::string& index = object_index_;
+  std::string& objects = object_text_;
+  index.clear();
+  objects.clear();
   for (std::uint64_t page = first_page; page < pages_written_; ++page) {
-    index += ToString(PageObject(page)) + " " + ToString(objects.size()) + " ";
-    objects += "<</Type/Page/Parent 2 0 R/Contents " + ToString(ContentObject(page)) + " 0 R>>\n";
+    index += ToString(PageObject(page));
+    index += ' ';
+    index += ToString(objects.size());
+    index += ' ';
+    objects += "<</Type/Page/Parent 2 0 R/Contents ";
+    objects += ToString(ContentObject(page));
+    objects += " 0 R>>\n";
   }
   index.back() = '\n';
-  const std::string data = DeflatePool::Compress(index + objects, level_);
+  const std::size_t first = index.size();
+  index += objects;
+  std::string& data = object_stream_;
+  object_deflater_.Compress(index, &data);
   object_stream_offsets_.push_back(offset_);
   PutNumber(GroupBase(group));
   Put(" 0 obj\n<</Type/ObjStm/N ");
   PutNumber(pages_written_ - first_page);
   Put("/First ");
-  PutNumber(index.size());
+  PutNumber(first);
   Put("/Length ");
   PutNumber(data.size());
   Put("/Filter/FlateDecode>>stream\n");
@@ -345,23 +386,48 @@ bool PdfWriter::Finish() {
 }
 
 void PdfWriter::WriteCrossReference(std::uint64_t info_object) {
-  // One entry per object: type 0 (free), 1 (offset in the file) or 2 (object stream and index),
-  // in fields 1, `width` and 2 bytes wide, big-endian.
   const std::uint64_t xref_object = info_object + 1;
   const std::uint64_t xref_offset = offset_;
   const int width = xref_offset >> 32 == 0 ? 4 : 5;
-  ZlibStream stream(level_);
-  std::string entries;
+  // The stream's length has to stand before it, and the table is not kept: it is compressed once
+  // to count its length and once more, identically, to write it.
+  std::uint64_t length = 0;
+  CompressCrossReference(xref_offset, width,
+                         [&](std::string_view piece) { length += piece.size(); });
+
+  PutNumber(xref_object);
+  Put(" 0 obj\n<</Type/XRef/Size ");
+  PutNumber(xref_object + 1);
+  Put("/W[1 ");
+  PutNumber(static_cast<std::uint64_t>(width));
+  Put(" 2]/Root 1 0 R/Info ");
+  PutNumber(info_object);
+  Put(" 0 R/Length ");
+  PutNumber(length);
+  Put("/Filter/FlateDecode>>stream\n");
+  CompressCrossReference(xref_offset, width,
+                         [&](std::string_view piece) { Put(piece); });
+  Put("\nendstream\nendobj\nstartxref\n");
+  PutNumber(xref_offset);
+  Put("\n%%EOF\n");
+}
+
+void PdfWriter::CompressCrossReference(std::uint64_t xref_offset, int width,
+                                       const std::function<void(std::string_view)>& emit) {
+  // One entry per object: type 0 (free), 1 (offset in the file) or 2 (object stream and index),
+  // in fields 1, `width` and 2 bytes wide, big-endian.
+  ZlibStream stream(level_, emit);
+  std::string rows;
   auto entry = [&](int type, std::uint64_t field2, std::uint64_t field3) {
-    entries += static_cast<char>(type);
+    rows += static_cast<char>(type);
     for (int shift = 8 * (width - 1); shift >= 0; shift -= 8) {
-      entries += static_cast<char>((field2 >> shift) & 0xFF);
+      rows += static_cast<char>((field2 >> shift) & 0xFF);
     }
-    entries += static_cast<char>((field3 >> 8) & 0xFF);
-    entries += static_cast<char>(field3 & 0xFF);
-    if (entries.size() >= 16384) {
-      stream.Add(entries);
-      entries.clear();
+    rows += static_cast<char>((field3 >> 8) & 0xFF);
+    rows += static_cast<char>(field3 & 0xFF);
+    if (rows.size() >= 16384) {
+      stream.Add(rows);
+      rows.clear();
     }
   };
   entry(0, 0, 65535);
@@ -378,23 +444,8 @@ void PdfWriter::WriteCrossReference(std::uint64_t info_object) {
   }
   entry(1, info_offset_, 0);
   entry(1, xref_offset, 0);
-  stream.Add(entries);
-  const std::string data = stream.Finish();
-
-  PutNumber(xref_object);
-  Put(" 0 obj\n<</Type/XRef/Size ");
-  PutNumber(xref_object + 1);
-  Put("/W[1 ");
-  PutNumber(static_cast<std::uint64_t>(width));
-  Put(" 2]/Root 1 0 R/Info ");
-  PutNumber(info_object);
-  Put(" 0 R/Length ");
-  PutNumber(data.size());
-  Put("/Filter/FlateDecode>>stream\n");
-  Put(data);
-  Put("\nendstream\nendobj\nstartxref\n");
-  PutNumber(xref_offset);
-  Put("\n%%EOF\n");
+  stream.Add(rows);
+  stream.Finish();
 }
 
 void PdfWriter::BeginObject(std::uint64_t number) {

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,9 +63,12 @@ class PdfWriter final : public PageSink {
   void Flush();
   void BeginObject(std::uint64_t number);
   void SubmitBatch();
-  void WriteBatch(std::vector<std::string> compressed);
+  void WriteBatch(std::unique_ptr<DeflatePool::Batch> batch);
+  std::string SpareString();
   void WriteObjectStream();
   void WriteCrossReference(std::uint64_t info_object);
+  void CompressCrossReference(std::uint64_t xref_offset, int width,
+                              const std::function<void(std::string_view)>& emit);
 
   ByteSink& out_;
   PageLayout layout_;
@@ -71,13 +76,20 @@ class PdfWriter final : public PageSink {
   DocumentInfo info_;
   int level_;
   DeflatePool pool_;
+  Deflater object_deflater_;  // for the object streams, with their buffers
+  std::string object_index_;
+  std::string object_text_;
+  std::string object_stream_;
   std::size_t max_pending_;
 
   std::string page_prefix_;  // the operators that start every page's text
   std::string content_;      // the current page's content stream
   std::size_t content_reserve_ = 0;
   int blank_lines_ = 0;      // blank lines not yet written on the current page
-  std::vector<std::string> batch_;
+  std::unique_ptr<DeflatePool::Batch> batch_;
+  // Batches and page strings written out, kept for reuse with their capacity.
+  std::vector<std::unique_ptr<DeflatePool::Batch>> spare_batches_;
+  std::vector<std::string> spare_strings_;
   std::size_t batch_bytes_ = 0;
   std::uint64_t pages_written_ = 0;
 

@@ -482,8 +482,8 @@ class Document(ConverterCase):
 class CommandLine(unittest.TestCase):
     """Option errors, missing files, help and version."""
 
-    def assertFails(self, args, status, *names):
-        result = run(args, stdin=b"x\n")
+    def assertFails(self, args, status, *names, cwd=None):
+        result = run(args, stdin=b"x\n", cwd=cwd)
         self.assertEqual(result.status, status, result.stderr)
         self.assertEqual(result.stdout, b"")
         self.assertEqual(result.stderr.count(b"\n"), 1, result.stderr)
@@ -524,6 +524,29 @@ class CommandLine(unittest.TestCase):
             self.assertFalse(os.path.exists(target))
             self.assertFails(["-o", native_path(os.path.join(folder, "no", "out.pdf")), "-"], 1,
                              "out.pdf")
+
+    def test_output_that_would_destroy_the_input(self):
+        with tempfile.TemporaryDirectory() as folder:
+            source = os.path.join(folder, "notes.txt")
+            text = b"precious\n" * 100000
+            with open(source, "wb") as f:
+                f.write(text)
+            os.link(source, os.path.join(folder, "link.txt"))
+            for target in ["notes.txt", "link.txt", "./notes.txt"]:
+                with self.subTest(target=target):
+                    self.assertFails(["-o", target, "notes.txt"], 1, target, cwd=folder)
+                    with open(source, "rb") as f:
+                        self.assertEqual(f.read(), text)
+            # "-o -" is standard output.
+            result = run(["-o", "-", "notes.txt"], cwd=folder)
+            self.assertEqual(result.status, 0, result.stderr)
+            self.assertTrue(result.stdout.startswith(b"%PDF-"))
+
+    @unittest.skipUnless(os.path.exists("/dev/full"), "needs a full device")
+    def test_output_that_cannot_be_written(self):
+        if EMULATOR:
+            self.skipTest("a POSIX device")
+        self.assertFails(["-o", native_path("/dev/full"), "-"], 1, "/dev/full")
 
     def test_help_and_version(self):
         for args in (["-h"], ["--help"]):
