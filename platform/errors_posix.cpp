@@ -24,13 +24,13 @@ constexpr Pair kPairs[] = {
     {EISDIR, err::kAccessDenied},
     {EBADF, 6},  // ERROR_INVALID_HANDLE
     {ENOMEM, err::kNotEnoughMemory},
-    {EXDEV, 17},   // ERROR_NOT_SAME_DEVICE
-    {EROFS, 19},   // ERROR_WRITE_PROTECT
+    {EXDEV, 17},    // ERROR_NOT_SAME_DEVICE
+    {EROFS, 19},    // ERROR_WRITE_PROTECT
     {ETXTBSY, 32},  // ERROR_SHARING_VIOLATION
-    {EEXIST, 80},  // ERROR_FILE_EXISTS
-    {EINVAL, 87},  // ERROR_INVALID_PARAMETER
+    {EEXIST, 80},   // ERROR_FILE_EXISTS
+    {EINVAL, 87},   // ERROR_INVALID_PARAMETER
     {EPIPE, err::kBrokenPipe},
-    {ENOSPC, 112},  // ERROR_DISK_FULL
+    {ENOSPC, 112},        // ERROR_DISK_FULL
     {ENAMETOOLONG, 206},  // ERROR_FILENAME_EXCED_RANGE
     {ENOEXEC, err::kBadExeFormat},
     {EINTR, err::kOperationAborted},

@@ -24,9 +24,12 @@ namespace {
 
 int StreamFd(StdStream stream) {
   switch (stream) {
-    case StdStream::kInput: return STDIN_FILENO;
-    case StdStream::kOutput: return STDOUT_FILENO;
-    case StdStream::kError: return STDERR_FILENO;
+    case StdStream::kInput:
+      return STDIN_FILENO;
+    case StdStream::kOutput:
+      return STDOUT_FILENO;
+    case StdStream::kError:
+      return STDERR_FILENO;
   }
   return STDERR_FILENO;
 }
@@ -42,8 +45,8 @@ int ToFd(Handle handle) { return static_cast<int>(handle); }
 class PosixOs final : public Os {
  public:
   PosixOs() {
-    // A write to a pipe whose reader has gone must fail with EPIPE, which the console records report
-    // as a failed write, instead of killing the process silently.
+    // A write to a pipe whose reader has gone must fail with EPIPE, which the console records
+    // report as a failed write, instead of killing the process silently.
     struct sigaction ignore {};
     struct sigaction previous {};
     ignore.sa_handler = SIG_IGN;

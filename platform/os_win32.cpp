@@ -42,10 +42,9 @@ class Win32Os final : public Os {
 
   Handle OpenConsoleDevice(StdStream stream, std::uint32_t* error) override {
     const bool input = stream == StdStream::kInput;
-    const HANDLE handle = CreateFileA(input ? "CONIN$" : "CONOUT$",
-                                      input ? GENERIC_READ : GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      0, nullptr);
+    const HANDLE handle =
+        CreateFileA(input ? "CONIN$" : "CONOUT$", input ? GENERIC_READ : GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       if (error != nullptr) *error = GetLastError();
       return kInvalidHandle;
@@ -55,9 +54,12 @@ class Win32Os final : public Os {
 
   FileKind KindOf(Handle handle) override {
     switch (GetFileType(ToHandle(handle))) {
-      case FILE_TYPE_CHAR: return FileKind::kConsole;
-      case FILE_TYPE_DISK: return FileKind::kDisk;
-      default: return FileKind::kPipe;
+      case FILE_TYPE_CHAR:
+        return FileKind::kConsole;
+      case FILE_TYPE_DISK:
+        return FileKind::kDisk;
+      default:
+        return FileKind::kPipe;
     }
   }
 

@@ -22,7 +22,8 @@ void IgnoreInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsi
 }  // namespace
 
 std::vector<HandleSlot> RuntimeHandleSlots() {
-  const _invalid_parameter_handler previous = _set_invalid_parameter_handler(IgnoreInvalidParameter);
+  const _invalid_parameter_handler previous =
+      _set_invalid_parameter_handler(IgnoreInvalidParameter);
   std::vector<HandleSlot> slots;
   int last_open = -1;
   for (int fd = 0; fd < kRuntimeHandleLimit; ++fd) {

@@ -156,7 +156,8 @@ class Runner:
         """Runs pageout once and returns its Result.
 
         stdin_kind: "file" (a disk file holding stdin), "pipe" (written whole, then closed),
-        "inherit", or "closed" (no standard input, in a session without a terminal). stdout_kind: "file", "pipe" or "closed-pipe" (a pipe whose reader is gone).
+        "inherit", or "closed" (no standard input, in a session without a terminal).
+        stdout_kind: "file", "pipe" or "closed-pipe" (a pipe whose reader is gone).
         comspec: None for the fake interpreter, UNSET for none, or a value. path: None leaves PATH
         as it is, else the value. read_line: the fake interpreter reads one line of its standard
         input. exit_code: the fake interpreter's exit code.

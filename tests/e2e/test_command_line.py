@@ -13,8 +13,9 @@ from texts import (BANNER, END_OF_INPUT, FAREWELL, LANDSCAPE_132, LANDSCAPE_QUES
 class CommandLineRun(harness.TestCase):
     def expect_converter_run(self, result, command_name):
         """A command-line run: the banner alone on the console, then the two commands, status 0."""
-        self.assertRun(result, stdout=BANNER, status=0, stderr=b"", calls=self.runner.expected_calls(
-            converter(LANDSCAPE_132, command_name), self.runner.viewer_command))
+        calls = self.runner.expected_calls(converter(LANDSCAPE_132, command_name),
+                                           self.runner.viewer_command)
+        self.assertRun(result, stdout=BANNER, status=0, stderr=b"", calls=calls)
 
     def test_banner_then_converter_and_viewer_commands(self):
         self.write("in.txt")

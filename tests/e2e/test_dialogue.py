@@ -73,7 +73,8 @@ class Dialogue(harness.TestCase):
              + LANDSCAPE_QUESTION + AFTER_LANDSCAPE_NO + PORTRAIT_132_QUESTION, PORTRAIT_132),
         ]
         for answers, questions, prefix in cases:
-            self.dialogue(b"in.txt\n" + answers, ACCEPTED + questions, [converter(prefix, "in.txt")])
+            self.dialogue(b"in.txt\n" + answers, ACCEPTED + questions,
+                          [converter(prefix, "in.txt")])
 
     def test_quit_at_each_question(self):
         cases = [

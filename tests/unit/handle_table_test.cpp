@@ -10,7 +10,8 @@ namespace pageout::platform {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-constexpr std::uint8_t kConsoleText = handle_flag::kOpen | handle_flag::kDevice | handle_flag::kText;
+constexpr std::uint8_t kConsoleText =
+    handle_flag::kOpen | handle_flag::kDevice | handle_flag::kText;
 constexpr std::uint8_t kPipeText = handle_flag::kOpen | handle_flag::kPipe | handle_flag::kText;
 constexpr std::uint8_t kFileText = handle_flag::kOpen | handle_flag::kText;
 
@@ -23,17 +24,17 @@ struct Case {
 TEST(HandleTable, BuildsCountFlagsAndHandlesUpToTheLastSlotThatTravels) {
   const Case cases[] = {
       {"three standard handles",
-       {{kConsoleText, 0x00000010u, true}, {kPipeText, 0x00000014u, true},
+       {{kConsoleText, 0x00000010u, true},
+        {kPipeText, 0x00000014u, true},
         {kFileText, 0x12345678u, true}},
-       {3, 0, 0, 0, kConsoleText, kPipeText, kFileText,
-        0x10, 0, 0, 0, 0x14, 0, 0, 0, 0x78, 0x56, 0x34, 0x12}},
+       {3, 0, 0, 0, kConsoleText, kPipeText, kFileText, 0x10, 0, 0, 0, 0x14, 0, 0, 0, 0x78, 0x56,
+        0x34, 0x12}},
       {"slots after the last open one are left out",
        {{kConsoleText, 0x20u, true}, {0, 0xFFFFFFFFu, false}, {0, 0xFFFFFFFFu, true}},
        {1, 0, 0, 0, kConsoleText, 0x20, 0, 0, 0}},
       {"a handle the child may not inherit travels as flag 0 and handle -1",
        {{kFileText, 0x30u, true}, {kFileText, 0x34u, false}, {kPipeText, 0x38u, true}},
-       {3, 0, 0, 0, kFileText, 0, kPipeText,
-        0x30, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0x38, 0, 0, 0}},
+       {3, 0, 0, 0, kFileText, 0, kPipeText, 0x30, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0x38, 0, 0, 0}},
       {"a slot not in use keeps its place in the middle",
        {{0, 0x40u, true}, {kFileText, 0x44u, true}},
        {2, 0, 0, 0, 0, kFileText, 0xFF, 0xFF, 0xFF, 0xFF, 0x44, 0, 0, 0}},
@@ -47,7 +48,8 @@ TEST(HandleTable, BuildsCountFlagsAndHandlesUpToTheLastSlotThatTravels) {
     SCOPED_TRACE(c.name);
     const Bytes block = BuildHandleTable(c.slots);
     EXPECT_EQ(block, c.expected);
-    const std::size_t count = block[0] | block[1] << 8 | block[2] << 16 | std::size_t{block[3]} << 24;
+    const std::size_t count =
+        block[0] | block[1] << 8 | block[2] << 16 | std::size_t{block[3]} << 24;
     EXPECT_EQ(block.size(), 4 + 5 * count);
   }
 }

@@ -232,7 +232,9 @@ TEST_F(PosixOsTest, StartAndWaitRunsTheProgramWithExactlyTheArgumentsGiven) {
 
 TEST_F(PosixOsTest, StartAndWaitReportsExitCodesSignalsAndStartFailures) {
   WriteFile("not_executable", "#!/bin/sh\nexit 0\n");
-  WriteFile("no_format", "\x7f" "garbage that is no program\n");
+  WriteFile("no_format",
+            "\x7f"
+            "garbage that is no program\n");
   chmod("no_format", 0755);
   fs::create_directory("a_directory");
 
@@ -271,7 +273,8 @@ TEST_F(PosixOsTest, TheChildGetsDefaultSignalHandlingAndNoBlockedSignals) {
   sigaddset(&block, SIGTERM);
   sigset_t previous;
   ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &block, &previous), 0);
-  const ChildResult term = os_.StartAndWait("/bin/sh", {"/bin/sh", "-c", "kill -TERM $$; exit 0"}, "");
+  const ChildResult term =
+      os_.StartAndWait("/bin/sh", {"/bin/sh", "-c", "kill -TERM $$; exit 0"}, "");
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   EXPECT_EQ(term.exit_code, 128 + SIGTERM);
 
