@@ -4,6 +4,7 @@ fallback along PATH on Win32, and commands that fail."""
 
 import os
 import shutil
+import subprocess
 
 import harness
 from texts import BANNER, LANDSCAPE_132, converter
@@ -35,6 +36,7 @@ class PosixShell(harness.TestCase):
         tools = os.path.join(self.folder, "tools")
         for name in ("TEXT2PDF.EXE", "xdg-open", "open"):
             tool(tools, name)
+        self.tools = tools
         self.path = tools + ":/usr/bin:/bin"
 
     def expect_programs(self, result, name):
@@ -62,6 +64,25 @@ class PosixShell(harness.TestCase):
         self.write("my file.txt")
         result = self.runner.run(stdin=b"my file.txt\n\n", comspec=harness.UNSET, path=self.path)
         self.expect_programs(result, "my file.txt")
+
+    def test_the_whole_run_writes_ot_pdf_with_the_converter_of_the_build(self):
+        self.write("in.txt", b"first line of the sample\r\nsecond line\r\n")
+        converter_path = os.path.join(harness.BIN, "TEXT2PDF.EXE")
+        if not os.path.isfile(converter_path):
+            self.skipTest("no converter in " + harness.BIN)
+        # The build folder comes first, so its converter is found before the fake one.
+        path = harness.BIN + ":" + self.tools + ":/usr/bin:/bin"
+        result = self.runner.run(["in.txt"], comspec=harness.UNSET, path=path)
+        self.assertRun(result, stdout=BANNER, stderr=b"", status=0)
+        self.assertEqual([call.args for call in result.calls],
+                         [self.runner.viewer_command.split(" ")])
+        with open(os.path.join(self.work, "OT.PDF"), "rb") as f:
+            self.assertTrue(f.read().startswith(b"%PDF-"))
+        if shutil.which("pdftotext"):
+            text = subprocess.run(["pdftotext", "-layout", "OT.PDF", "-"], cwd=self.work,
+                                  capture_output=True, check=True).stdout
+            self.assertIn(b"first line of the sample", text)
+            self.assertIn(b"second line", text)
 
     def test_comspec_naming_nothing_falls_back_to_the_system_shell(self):
         for comspec in ("/nonexistent/sh", os.path.join(self.work, "missing"), ""):
