@@ -9,7 +9,8 @@
 //                               one at a time from the inherited standard input, its LF included
 //   end
 //
-// With PAGEOUT_FAKE_SHELL_EXIT=<n> the interpreter ends with exit code n (0 otherwise).
+// With PAGEOUT_FAKE_SHELL_EXIT=<n> the interpreter ends with exit code n (0 otherwise). With
+// PAGEOUT_FAKE_SHELL_SLEEP=<seconds> it waits that long after writing its record, before it ends.
 #pragma once
 
 #include <cstdlib>
@@ -29,6 +30,11 @@ inline void AppendField(std::string& record, const char* key, const std::string&
 inline int RequestedExitCode() {
   const char* text = std::getenv("PAGEOUT_FAKE_SHELL_EXIT");
   return text == nullptr ? 0 : std::atoi(text);
+}
+
+inline unsigned RequestedSleepSeconds() {
+  const char* text = std::getenv("PAGEOUT_FAKE_SHELL_SLEEP");
+  return text == nullptr ? 0u : static_cast<unsigned>(std::strtoul(text, nullptr, 10));
 }
 
 inline bool LineReadRequested() {

@@ -45,5 +45,6 @@ int main(int argc, char** argv) {
     close(fd);
     if (put != static_cast<ssize_t>(record.size())) return 125;
   }
+  for (unsigned left = pageout::test_tools::RequestedSleepSeconds(); left > 0;) left = sleep(left);
   return pageout::test_tools::RequestedExitCode();
 }

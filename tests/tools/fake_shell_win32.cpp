@@ -42,5 +42,6 @@ int main() {
     CloseHandle(log);
     if (!ok || put != record.size()) return 125;
   }
+  Sleep(pageout::test_tools::RequestedSleepSeconds() * 1000u);
   return pageout::test_tools::RequestedExitCode();
 }

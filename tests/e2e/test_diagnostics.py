@@ -1,0 +1,242 @@
+"""How pageout ends when something goes wrong, seen from outside: the diagnostic line of a failing
+console channel with the platform error line before it, and the control events (Ctrl+C,
+Ctrl+Break, the console closed; on POSIX the signals SIGINT, SIGQUIT and SIGHUP) at a prompt and
+while a command runs. A severe diagnostic is followed by a traceback report, whose rows are checked
+elsewhere: here only its first line."""
+
+import errno
+import os
+import select
+import signal
+import subprocess
+import time
+
+import harness
+from texts import (BANNER, END_OF_INPUT, LANDSCAPE_132, LANDSCAPE_QUESTION, LEGEND, NAME_PROMPT,
+                   WRITE_ERROR, converter)
+
+TRACEBACK_HEADER = b"Image "
+
+# The system's own texts for the platform errors met here. On Win32 the program shows whatever the
+# message table holds: Windows' wording, or Wine's under Wine.
+WIN32_TEXTS = {
+    "broken pipe": (b"The pipe has been ended.", b"Broken pipe."),
+    "write to a pipe without reader": (b"The pipe is being closed.", b"Pipe not connected.",
+                                       b"The pipe has been ended.", b"Broken pipe."),
+}
+
+
+def control_line(event_name):
+    return b"apperr: error (200): program aborting due to " + event_name + b" event\r\r\n"
+
+
+class ChannelFailures(harness.TestCase):
+    def assertSevere(self, result, stdout, status, lines):
+        """A severe end: the exact standard output, standard error opening with lines (the last
+        being the diagnostic line) and then the traceback report, no command run."""
+        self.assertEqual(result.stdout, stdout, "standard output")
+        head = b"".join(lines)
+        self.assertEqual(result.stderr[:len(head)], head, "standard error: %r" % result.stderr)
+        self.assertTrue(result.stderr[len(head):].startswith(TRACEBACK_HEADER), result.stderr)
+        self.assertEqual(result.status, status, "exit status (stderr %r)" % result.stderr)
+        self.assertEqual(result.calls, [])
+
+    def platform_line(self, situation, posix_errno, stderr):
+        """The platform error line that opens stderr, checked against the system's texts."""
+        if not self.runner.win32:
+            return b"apperr: " + os.strerror(posix_errno).encode() + b"\r\r\n"
+        for text in WIN32_TEXTS[situation]:
+            line = b"apperr: " + text + b"\r\r\n"
+            if stderr.startswith(line):
+                return line
+        self.fail("no platform error line for %s: %r" % (situation, stderr))
+
+    def test_end_of_input_from_a_file(self):
+        self.write("in.txt")
+        cases = [
+            ("empty file at the file-name prompt", b"", BANNER + NAME_PROMPT),
+            ("end at the first answer prompt", b"in.txt\r\n", BANNER + NAME_PROMPT + LEGEND
+             + LANDSCAPE_QUESTION),
+        ]
+        for title, stdin, stdout in cases:
+            with self.subTest(title):
+                # A read that delivers no bytes carries no platform error: the diagnostic alone.
+                self.assertSevere(self.runner.run(stdin=stdin, stdin_kind="file"), stdout, 24,
+                                  [END_OF_INPUT])
+
+    def test_input_pipe_closed_by_its_writer(self):
+        self.write("in.txt")
+        cases = [
+            ("at the file-name prompt", b"", BANNER + NAME_PROMPT),
+            ("at the first answer prompt", b"in.txt\n", BANNER + NAME_PROMPT + LEGEND
+             + LANDSCAPE_QUESTION),
+        ]
+        for title, stdin, stdout in cases:
+            with self.subTest(title):
+                if self.runner.win32:
+                    # A pipe Win32 made reports its closed writer as ERROR_BROKEN_PIPE: the
+                    # platform's text for it comes first.
+                    result = self.run_on_win32_pipe(stdin)
+                    lines = [self.platform_line("broken pipe", None, result.stderr), END_OF_INPUT]
+                else:
+                    # A POSIX pipe whose writer is gone reads as end of input, without an error.
+                    result = self.runner.run(stdin=stdin, stdin_kind="pipe")
+                    lines = [END_OF_INPUT]
+                self.assertSevere(result, stdout, 24, lines)
+
+    def test_output_pipe_whose_reader_is_gone(self):
+        self.write("in.txt")
+        result = self.runner.run(["in.txt"], stdout_kind="closed-pipe")
+        line = self.platform_line("write to a pipe without reader", errno.EPIPE, result.stderr)
+        self.assertSevere(result, b"", 38, [line, WRITE_ERROR])
+
+    def run_on_win32_pipe(self, stdin):
+        """Runs pageout.exe with standard input on a pipe that a Win32 program writes and closes."""
+        feeder = os.path.join(harness.BIN, "stdin_pipe.exe")
+        argv = [harness.EMULATOR, feeder, stdin.decode("latin-1"), harness.windows_path(harness.PAGEOUT)]
+        stdout_path = os.path.join(self.runner.io, "stdout.pipe")
+        with open(stdout_path, "wb") as stdout:
+            process = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=stdout,
+                                     stderr=subprocess.PIPE, cwd=self.work, timeout=120)
+        with open(stdout_path, "rb") as f:
+            return harness.Result(f.read(), process.stderr, process.returncode, [])
+
+
+class ControlEvents(harness.TestCase):
+    EVENTS = [
+        # Ctrl+C ends with 130, never with 0, the status of success.
+        (signal.SIGINT, b"control-C", 130),
+        (signal.SIGQUIT, b"control-BREAK", 1),
+        (signal.SIGHUP, b"window-CLOSE", 2),
+    ]
+
+    def test_each_event_at_the_file_name_prompt(self):
+        # Under Wine a SIGINT reaches the program as Ctrl+C; Wine keeps SIGQUIT and SIGHUP for
+        # itself.
+        events = self.EVENTS[:1] if self.runner.win32 else self.EVENTS
+        for sig, name, status in events:
+            with self.subTest(name.decode()):
+                argv = ([harness.EMULATOR] if self.runner.win32 else []) + [harness.PAGEOUT]
+                # Standard input stays open and empty: the program waits in its read.
+                process = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                           stderr=subprocess.PIPE, cwd=self.work)
+                try:
+                    shown = self.read_until(process.stdout, NAME_PROMPT, timeout=120)
+                    process.send_signal(sig)
+                    rest, stderr = process.communicate(timeout=60)
+                finally:
+                    if process.poll() is None:
+                        process.kill()
+                        process.communicate()
+                self.assertEqual(shown + rest, BANNER + NAME_PROMPT)
+                # Severity "error": the line alone, no traceback.
+                self.assertEqual(stderr, control_line(name))
+                self.assertEqual(process.returncode, status)
+
+    def test_ctrl_c_while_the_interpreter_runs_ends_without_waiting_for_it(self):
+        if self.runner.win32:
+            self.skipTest("the program under the launcher is a Wine process of its own")
+        self.write("in.txt")
+        log = os.path.join(self.runner.io, "interpreter.log")
+        env = dict(os.environ, COMSPEC=harness.FAKE_SHELL, PAGEOUT_FAKE_SHELL_LOG=log,
+                   PAGEOUT_FAKE_SHELL_SLEEP="60")
+        for name in ("PAGEOUT_FAKE_SHELL_READ_LINE", "PAGEOUT_FAKE_SHELL_EXIT"):
+            env.pop(name, None)
+        out_path = os.path.join(self.runner.io, "stdout")
+        err_path = os.path.join(self.runner.io, "stderr")
+        # Files, not pipes: the interpreter outlives the program and keeps what it inherited.
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            process = subprocess.Popen([harness.PAGEOUT, "in.txt"], stdin=subprocess.DEVNULL,
+                                       stdout=out, stderr=err, cwd=self.work, env=env)
+        interpreters = []
+        try:
+            self.wait_for(lambda: self.logged_calls(log) == 1, "the interpreter's record")
+            interpreters = self.children_of(process.pid)
+            self.assertEqual(len(interpreters), 1)
+            process.send_signal(signal.SIGINT)
+            status = process.wait(timeout=20)
+            # The interpreter, told to sleep for a minute, still runs: nobody waited for it.
+            self.assertTrue(self.alive(interpreters[0]))
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+            for pid in interpreters:
+                self.end(pid)
+        with open(out_path, "rb") as f:
+            self.assertEqual(f.read(), BANNER)
+        with open(err_path, "rb") as f:
+            self.assertEqual(f.read(), control_line(b"control-C"))
+        self.assertEqual(status, 130)
+        # The converter command ran; the viewer command never did.
+        with open(log, "rb") as f:
+            calls = harness.parse_log(f.read())
+        self.assertEqual([call.received for call in calls],
+                         self.runner.expected_calls(converter(LANDSCAPE_132, "in.txt")))
+
+    # --- helpers ---------------------------------------------------------------------------------
+
+    def read_until(self, stream, ending, timeout):
+        """Reads stream until what arrived ends with ending; fails after timeout seconds."""
+        data = b""
+        deadline = time.monotonic() + timeout
+        while not data.endswith(ending):
+            left = deadline - time.monotonic()
+            ready, _, _ = select.select([stream], [], [], max(left, 0))
+            if not ready:
+                self.fail("no %r within %s s, got %r" % (ending, timeout, data))
+            chunk = os.read(stream.fileno(), 4096)
+            if not chunk:
+                self.fail("output ended before %r: %r" % (ending, data))
+            data += chunk
+        return data
+
+    def wait_for(self, condition, what, timeout=30):
+        deadline = time.monotonic() + timeout
+        while not condition():
+            if time.monotonic() > deadline:
+                self.fail("no %s within %s s" % (what, timeout))
+            time.sleep(0.05)
+
+    @staticmethod
+    def logged_calls(log):
+        if not os.path.exists(log):
+            return 0
+        with open(log, "rb") as f:
+            data = f.read()
+        return data.count(b"\nend\n") if data.endswith(b"end\n") else 0
+
+    @staticmethod
+    def children_of(pid):
+        children = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/stat" % entry, "rb") as f:
+                    fields = f.read().rsplit(b")", 1)[1].split()
+            except OSError:
+                continue
+            if int(fields[1]) == pid:
+                children.append(int(entry))
+        return children
+
+    @staticmethod
+    def alive(pid):
+        try:
+            with open("/proc/%d/stat" % pid, "rb") as f:
+                return f.read().rsplit(b")", 1)[1].split()[0] != b"Z"
+        except OSError:
+            return False
+
+    def end(self, pid):
+        """Ends the interpreter this test started through pageout, and waits until it is gone."""
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            return
+        self.wait_for(lambda: not self.alive(pid), "end of the interpreter %d" % pid)
+
+
+if __name__ == "__main__":
+    harness.main()
