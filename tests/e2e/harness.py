@@ -9,6 +9,8 @@ CTest gives each test script its settings through the environment:
   PAGEOUT_E2E_EMULATOR    Win32: the program that runs a .exe (cmake/wine-run)
   PAGEOUT_E2E_BIN         the folder of the built programs (TEXT2PDF.EXE among them)
   PAGEOUT_E2E_KEEP        when set, the temporary folders of the tests are kept
+  PAGEOUT_E2E_VALGRIND    POSIX: a command, split at blanks, that every run of pageout goes
+                          through (valgrind with its options)
 
 Every test gets a fresh temporary folder with two subfolders: "work", the current directory of the
 program, which holds only what the test puts there, and "io", which holds standard input and output
@@ -33,6 +35,7 @@ LAUNCHER = os.environ.get("PAGEOUT_E2E_LAUNCHER", "")
 EMULATOR = os.environ.get("PAGEOUT_E2E_EMULATOR", "")
 BIN = os.environ.get("PAGEOUT_E2E_BIN", "")
 KEEP = bool(os.environ.get("PAGEOUT_E2E_KEEP"))
+VALGRIND = os.environ.get("PAGEOUT_E2E_VALGRIND", "").split() if PLATFORM == "posix" else []
 
 
 def windows_path(unix_path):
@@ -189,7 +192,7 @@ class Runner:
                 child_env["COMSPEC"] = comspec_value
             if path is not None:
                 child_env["PATH"] = path
-            argv = [PAGEOUT] + list(args)
+            argv = VALGRIND + [PAGEOUT] + list(args)
 
         stdin_file = None
         if stdin_kind == "file":
