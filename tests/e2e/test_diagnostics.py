@@ -117,9 +117,12 @@ class ControlEvents(harness.TestCase):
         for sig, name, status in events:
             with self.subTest(name.decode()):
                 argv = ([harness.EMULATOR] if self.runner.win32 else []) + [harness.PAGEOUT]
-                # Standard input stays open and empty: the program waits in its read.
-                process = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                # Standard input is a pipe that stays open and empty until the program has ended:
+                # the program waits in its read and never meets the end of its input.
+                read_end, write_end = os.pipe()
+                process = subprocess.Popen(argv, stdin=read_end, stdout=subprocess.PIPE,
                                            stderr=subprocess.PIPE, cwd=self.work)
+                os.close(read_end)
                 try:
                     shown = self.read_until(process.stdout, NAME_PROMPT, timeout=120)
                     process.send_signal(sig)
@@ -128,33 +131,43 @@ class ControlEvents(harness.TestCase):
                     if process.poll() is None:
                         process.kill()
                         process.communicate()
+                    os.close(write_end)
                 self.assertEqual(shown + rest, BANNER + NAME_PROMPT)
                 # Severity "error": the line alone, no traceback.
                 self.assertEqual(stderr, control_line(name))
                 self.assertEqual(process.returncode, status)
 
     def test_ctrl_c_while_the_interpreter_runs_ends_without_waiting_for_it(self):
-        if self.runner.win32:
-            self.skipTest("the program under the launcher is a Wine process of its own")
         self.write("in.txt")
         log = os.path.join(self.runner.io, "interpreter.log")
-        env = dict(os.environ, COMSPEC=harness.FAKE_SHELL, PAGEOUT_FAKE_SHELL_LOG=log,
-                   PAGEOUT_FAKE_SHELL_SLEEP="60")
-        for name in ("PAGEOUT_FAKE_SHELL_READ_LINE", "PAGEOUT_FAKE_SHELL_EXIT"):
+        # A mark in the environment finds the processes of this run, which under Wine are not
+        # children of the process started here.
+        mark = "%d-%d" % (os.getpid(), time.monotonic_ns())
+        env = dict(os.environ, PAGEOUT_FAKE_SHELL_LOG=log, PAGEOUT_FAKE_SHELL_SLEEP="60",
+                   PAGEOUT_E2E_MARK=mark)
+        for name in ("PAGEOUT_FAKE_SHELL_READ_LINE", "PAGEOUT_FAKE_SHELL_EXIT", "COMSPEC"):
             env.pop(name, None)
+        if self.runner.win32:
+            env["PAGEOUT_FAKE_SHELL_LOG"] = harness.windows_path(log)
+            argv = [harness.EMULATOR, harness.LAUNCHER, "COMSPEC=" + self.runner.comspec, "--",
+                    harness.windows_path(harness.PAGEOUT), "in.txt"]
+        else:
+            env["COMSPEC"] = harness.FAKE_SHELL
+            argv = [harness.PAGEOUT, "in.txt"]
         out_path = os.path.join(self.runner.io, "stdout")
         err_path = os.path.join(self.runner.io, "stderr")
         # Files, not pipes: the interpreter outlives the program and keeps what it inherited.
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
-            process = subprocess.Popen([harness.PAGEOUT, "in.txt"], stdin=subprocess.DEVNULL,
-                                       stdout=out, stderr=err, cwd=self.work, env=env)
+            process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                       cwd=self.work, env=env)
         interpreters = []
         try:
-            self.wait_for(lambda: self.logged_calls(log) == 1, "the interpreter's record")
-            interpreters = self.children_of(process.pid)
-            self.assertEqual(len(interpreters), 1)
-            process.send_signal(signal.SIGINT)
-            status = process.wait(timeout=20)
+            self.wait_for(lambda: self.logged_calls(log) == 1, "the interpreter's record", 120)
+            program = self.marked(mark, os.path.basename(harness.PAGEOUT))
+            interpreters = self.marked(mark, os.path.basename(harness.FAKE_SHELL))
+            self.assertEqual((len(program), len(interpreters)), (1, 1))
+            os.kill(program[0], signal.SIGINT)
+            status = process.wait(timeout=30)
             # The interpreter, told to sleep for a minute, still runs: nobody waited for it.
             self.assertTrue(self.alive(interpreters[0]))
         finally:
@@ -207,19 +220,23 @@ class ControlEvents(harness.TestCase):
         return data.count(b"\nend\n") if data.endswith(b"end\n") else 0
 
     @staticmethod
-    def children_of(pid):
-        children = []
+    def marked(mark, program):
+        """The processes whose environment holds the mark and whose command names program."""
+        found = []
         for entry in os.listdir("/proc"):
             if not entry.isdigit():
                 continue
             try:
-                with open("/proc/%s/stat" % entry, "rb") as f:
-                    fields = f.read().rsplit(b")", 1)[1].split()
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    environment = f.read().split(b"\0")
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    command = f.read().split(b"\0")[0]
             except OSError:
                 continue
-            if int(fields[1]) == pid:
-                children.append(int(entry))
-        return children
+            if (b"PAGEOUT_E2E_MARK=" + mark.encode() in environment
+                    and command.replace(b"\\", b"/").endswith(b"/" + program.encode())):
+                found.append(int(entry))
+        return found
 
     @staticmethod
     def alive(pid):
