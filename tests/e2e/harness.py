@@ -183,9 +183,17 @@ class Runner:
         comspec_value = self.comspec if comspec is None else comspec
 
         if self.win32:
-            settings = ["-COMSPEC" if comspec_value is UNSET else "COMSPEC=" + comspec_value]
+            # The values travel through the environment to the launcher, which copies them, so
+            # that neither their length nor their quotes meet the limits of a command line.
+            settings = []
+            if comspec_value is UNSET:
+                settings.append("-COMSPEC")
+            else:
+                settings.append("COMSPEC<PAGEOUT_LAUNCH_COMSPEC")
+                child_env["PAGEOUT_LAUNCH_COMSPEC"] = comspec_value
             if path is not None:
-                settings.append("PATH=" + path)
+                settings.append("PATH<PAGEOUT_LAUNCH_PATH")
+                child_env["PAGEOUT_LAUNCH_PATH"] = path
             argv = [EMULATOR, LAUNCHER] + settings + ["--", windows_path(PAGEOUT)] + list(args)
         else:
             if comspec_value is not UNSET:

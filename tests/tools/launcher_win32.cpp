@@ -3,9 +3,11 @@
 // and PATH of a program started from Unix from its own registry; started through the launcher, the
 // program sees the values a test chose.
 //
-//   launcher.exe [NAME=VALUE | -NAME]... -- PROGRAM [ARGUMENTS]
+//   launcher.exe [NAME=VALUE | NAME<VARIABLE | -NAME]... -- PROGRAM [ARGUMENTS]
 //
-// NAME=VALUE sets a variable (an empty VALUE included), -NAME removes it. Everything after PROGRAM
+// NAME=VALUE sets a variable (an empty VALUE included), NAME<VARIABLE sets it to the value of the
+// launcher's own variable VARIABLE (so that values too long for a command line, or of any form,
+// travel through the environment), -NAME removes it. Everything after PROGRAM
 // is passed on exactly as it stands in the launcher's command line, so that the program splits its
 // arguments from the same text. Exit code 126 means the launcher's own arguments were wrong, 127
 // that the program could not be started.
@@ -107,6 +109,20 @@ int main() {
     }
     if (token.value.size() > 1 && token.value[0] == '-') {
       SetEnvironmentVariableA(token.value.c_str() + 1, nullptr);
+      continue;
+    }
+    const std::size_t from = token.value.find('<');
+    if (from != std::string::npos && from > 0 && token.value.find('=') > from) {
+      const std::string source = token.value.substr(from + 1);
+      const DWORD size = GetEnvironmentVariableA(source.c_str(), nullptr, 0);
+      std::string value(size, '\0');
+      if (size == 0 ||
+          GetEnvironmentVariableA(source.c_str(), value.data(), size) != size - 1) {
+        std::fprintf(stderr, "launcher: no variable %s\n", source.c_str());
+        return 126;
+      }
+      value.resize(size - 1);
+      SetEnvironmentVariableA(token.value.substr(0, from).c_str(), value.c_str());
       continue;
     }
     const std::size_t equals = token.value.find('=');
