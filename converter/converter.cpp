@@ -22,9 +22,6 @@ namespace {
 constexpr std::size_t kChunkSize = 256 * 1024;
 // Room for the bytes a piece may leave undecoded at its end (at most three).
 constexpr std::size_t kCarryRoom = 8;
-// zlib's fastest level: the page streams are short, and a stronger level gains a few per cent of
-// size for twice the time (see bench/).
-constexpr int kCompressionLevel = 1;
 constexpr unsigned kMaxThreads = 8;
 
 std::string Quoted(const std::string& name) { return "'" + name + "'"; }
@@ -117,8 +114,7 @@ ExitStatus Run(const std::vector<std::string>& args, Host& host) {
   if (!options.input.empty()) info.title = BaseName(options.input);
   info.producer = "TEXT2PDF " PAGEOUT_VERSION " (PAGEOUT)";
   info.creation_time = CreationTime();
-  PdfWriter writer(*output, layout, options.font, std::move(info), CompressionThreads(),
-                   kCompressionLevel);
+  PdfWriter writer(*output, layout, options.font, std::move(info), CompressionThreads());
   Paginator paginator(layout.columns, layout.lines_per_page, options.tab_width, writer);
   TextDecoder decoder;
   Progress progress(host, input_size && *input_size > kProgressThreshold && host.ErrorIsTerminal(),

@@ -1,34 +1,10 @@
 #include "converter/deflate_pool.h"
 
-#include <zlib.h>
-
-#include <new>
+#include "converter/flate_encoder.h"
 
 namespace pageout::converter {
 
-Deflater::Deflater(int level) {
-  if (deflateInit(&stream_, level) != Z_OK) throw std::bad_alloc();
-}
-
-Deflater::~Deflater() { deflateEnd(&stream_); }
-
-void Deflater::Compress(const std::string& data, std::string* out, std::size_t usual_size) {
-  deflateReset(&stream_);
-  if (out->capacity() == 0 && usual_size > 0) {
-    out->resize(deflateBound(&stream_, static_cast<uLong>(usual_size)));
-  }
-  out->resize(deflateBound(&stream_, static_cast<uLong>(data.size())));
-  stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  stream_.avail_in = static_cast<uInt>(data.size());
-  stream_.next_out = reinterpret_cast<Bytef*>(out->data());
-  stream_.avail_out = static_cast<uInt>(out->size());
-  // The bound guarantees that one call with Z_FINISH completes the stream.
-  deflate(&stream_, Z_FINISH);
-  out->resize(stream_.total_out);
-}
-
-DeflatePool::DeflatePool(unsigned threads, int level, std::size_t usual_size)
-    : level_(level), usual_size_(usual_size) {
+DeflatePool::DeflatePool(unsigned threads, std::size_t usual_size) : usual_size_(usual_size) {
   if (threads == 0) threads = 1;
   for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
 }
@@ -62,7 +38,7 @@ std::unique_ptr<DeflatePool::Batch> DeflatePool::TakeOldest() {
 }
 
 void DeflatePool::Work() {
-  Deflater deflater(level_);
+  FlateEncoder encoder;
   for (;;) {
     Batch* batch = nullptr;
     {
@@ -74,7 +50,11 @@ void DeflatePool::Work() {
     }
     batch->compressed.resize(batch->data.size());
     for (std::size_t i = 0; i < batch->data.size(); ++i) {
-      deflater.Compress(batch->data[i], &batch->compressed[i], usual_size_);
+      std::string& out = batch->compressed[i];
+      // A new string is written over once for a page of the usual size, so that it takes its
+      // pages of memory now rather than bit by bit as longer pages come along.
+      if (out.capacity() == 0) out.assign(usual_size_, '\0');
+      encoder.Compress(batch->data[i], &out);
     }
     {
       std::lock_guard lock(mutex_);

@@ -1,5 +1,5 @@
-// Compresses batches of page content streams on worker threads, handing the results back in the
-// order the batches were submitted.
+// Compresses batches of page content streams into zlib streams on worker threads, handing the
+// results back in the order the batches were submitted.
 #pragma once
 
 #include <condition_variable>
@@ -11,27 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include <zlib.h>
-
 namespace pageout::converter {
-
-// A zlib deflate state kept for many strings: setting one up allocates a few hundred kilobytes,
-// which would otherwise be paid for every page.
-class Deflater {
- public:
-  explicit Deflater(int level);
-  ~Deflater();
-  Deflater(const Deflater&) = delete;
-  Deflater& operator=(const Deflater&) = delete;
-
-  // Compresses `data` into one zlib stream in `out`, reusing its capacity. A new `out` is first
-  // written over for `usual_size` bytes of input, so that it takes its pages of memory once
-  // rather than bit by bit as longer strings come along.
-  void Compress(const std::string& data, std::string* out, std::size_t usual_size = 0);
-
- private:
-  z_stream stream_{};
-};
 
 class DeflatePool {
  public:
@@ -43,10 +23,10 @@ class DeflatePool {
     bool done = false;  // guarded by the pool
   };
 
-  // `threads` workers (at least one) compress with zlib at `level`. Strings up to
+  // `threads` workers (at least one) compress with a FlateEncoder each. Strings up to
   // `usual_size` bytes long are the rule: every output string is given room for one of them from
   // the start, so that memory use is the same early in a run and late.
-  DeflatePool(unsigned threads, int level, std::size_t usual_size);
+  DeflatePool(unsigned threads, std::size_t usual_size);
   ~DeflatePool();
   DeflatePool(const DeflatePool&) = delete;
   DeflatePool& operator=(const DeflatePool&) = delete;
@@ -62,7 +42,6 @@ class DeflatePool {
  private:
   void Work();
 
-  int level_;
   std::size_t usual_size_;
   std::mutex mutex_;
   std::condition_variable work_ready_;

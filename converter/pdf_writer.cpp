@@ -200,14 +200,12 @@ std::string FormatTextString(std::string_view utf8) {
 }
 
 PdfWriter::PdfWriter(ByteSink& out, const PageLayout& layout, FontFace font, DocumentInfo info,
-                     unsigned threads, int level)
+                     unsigned threads)
     : out_(out),
       layout_(layout),
       font_(font),
       info_(std::move(info)),
-      level_(level),
-      pool_(threads, level, ContentReserve(layout)),
-      object_deflater_(level),
+      pool_(threads, ContentReserve(layout)),
       max_pending_(2 * static_cast<std::size_t>(threads == 0 ? 1 : threads)) {
   buffer_.reserve(kBufferSize);
   // Each line is shown with the ' operator, which first moves down by the leading, so the text
@@ -331,7 +329,7 @@ void PdfWriter::WriteObjectStream() {
   const std::size_t first = index.size();
   index += objects;
   std::string& data = object_stream_;
-  object_deflater_.Compress(index, &data);
+  object_encoder_.Compress(index, &data);
   object_stream_offsets_.push_back(offset_);
   PutNumber(GroupBase(group));
   Put(" 0 obj\n<</Type/ObjStm/N ");
@@ -416,7 +414,7 @@ void PdfWriter::CompressCrossReference(std::uint64_t xref_offset, int width,
                                        const std::function<void(std::string_view)>& emit) {
   // One entry per object: type 0 (free), 1 (offset in the file) or 2 (object stream and index),
   // in fields 1, `width` and 2 bytes wide, big-endian.
-  ZlibStream stream(level_, emit);
+  ZlibStream stream(Z_DEFAULT_COMPRESSION, emit);
   std::string rows;
   auto entry = [&](int type, std::uint64_t field2, std::uint64_t field3) {
     rows += static_cast<char>(type);

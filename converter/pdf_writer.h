@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "converter/deflate_pool.h"
+#include "converter/flate_encoder.h"
 #include "converter/options.h"
 #include "converter/page_layout.h"
 #include "converter/paginator.h"
@@ -42,9 +43,9 @@ std::string FormatTextString(std::string_view utf8);
 
 class PdfWriter final : public PageSink {
  public:
-  // Compresses pages with `threads` worker threads at zlib `level`.
+  // Compresses pages with `threads` worker threads.
   PdfWriter(ByteSink& out, const PageLayout& layout, FontFace font, DocumentInfo info,
-            unsigned threads, int level);
+            unsigned threads);
 
   void Line(std::string_view text) override;
   void EndPage() override;
@@ -74,9 +75,8 @@ class PdfWriter final : public PageSink {
   PageLayout layout_;
   FontFace font_;
   DocumentInfo info_;
-  int level_;
   DeflatePool pool_;
-  Deflater object_deflater_;  // for the object streams, with their buffers
+  FlateEncoder object_encoder_;  // for the object streams, with their buffers
   std::string object_index_;
   std::string object_text_;
   std::string object_stream_;

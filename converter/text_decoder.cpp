@@ -1,6 +1,7 @@
 #include "converter/text_decoder.h"
 
 #include <array>
+#include <cstring>
 
 namespace pageout::converter {
 namespace {
@@ -29,6 +30,16 @@ constexpr std::array<unsigned char, 256> MakeByteTable() {
 constexpr std::array<unsigned char, 256> kByteTable = MakeByteTable();
 
 constexpr std::array<unsigned char, 3> kByteOrderMark{0xEF, 0xBB, 0xBF};
+
+constexpr std::uint64_t kOnes = 0x0101010101010101u;
+constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+
+// Whether any of the eight bytes is outside printable ASCII (0x20-0x7E). A byte below 0x20 borrows
+// in the subtraction, 0x7F carries into its high bit in the addition, and bytes from 0x80 have it
+// already; a borrow or carry only ever marks bytes above one that is really outside.
+bool AnyNotPrintableAscii(std::uint64_t bytes) {
+  return ((bytes | (bytes - 0x20 * kOnes) | (bytes + kOnes)) & kHighBits) != 0;
+}
 
 // The length of the UTF-8 sequence a lead byte announces, 0 for a byte that cannot lead one.
 int SequenceLength(unsigned char lead) {
@@ -91,6 +102,16 @@ std::size_t TextDecoder::Decode(const unsigned char* in, std::size_t size, bool 
   }
 
   while (i < size) {
+    // Plain ASCII text, the common case, goes through eight bytes at a time unchanged.
+    while (i + 8 <= size) {
+      std::uint64_t bytes;
+      std::memcpy(&bytes, in + i, sizeof bytes);
+      if (AnyNotPrintableAscii(bytes)) break;
+      std::memcpy(o, in + i, sizeof bytes);
+      o += 8;
+      i += 8;
+    }
+    if (i == size) break;
     unsigned char b = in[i];
     if (b < 0x80) {
       if (b == '\r') {

@@ -1,10 +1,14 @@
 // Unit tests of the converter's neutral parts: option parsing, paper names, the decoder fed in
 // pieces, pagination, page geometry and the PDF syntax helpers.
 #include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <random>
 
 #include <string>
 #include <vector>
 
+#include "converter/flate_encoder.h"
 #include "converter/options.h"
 #include "converter/page_layout.h"
 #include "converter/paginator.h"
@@ -241,6 +245,48 @@ TEST(PdfSyntax, NumbersDatesAndStrings) {
   EXPECT_EQ(FormatTextString("a (b) \\c"), "(a \\(b\\) \\\\c)");
   EXPECT_EQ(FormatTextString("\xC3\xA9\xF0\x9F\x98\x80"), "<FEFF00E9D83DDE00>");
   EXPECT_EQ(FormatTextString("\xE9t\xE9"), "<FEFF00E9007400E9>");
+}
+
+std::string Inflate(const std::string& stream, std::size_t size) {
+  std::string out(size + 1, '\0');
+  uLongf length = static_cast<uLongf>(out.size());
+  int status = uncompress(reinterpret_cast<Bytef*>(out.data()), &length,
+                          reinterpret_cast<const Bytef*>(stream.data()),
+                          static_cast<uLong>(stream.size()));
+  EXPECT_EQ(status, Z_OK);
+  out.resize(length);
+  return out;
+}
+
+TEST(FlateEncoder, ZlibDecodesWhatItWrites) {
+  std::mt19937 random(6);
+  std::string text;
+  for (int i = 0; i < 30000; ++i) text += "word" + std::to_string(random() % 500) + (i % 9 ? " " : "\n");
+  std::string noise;
+  for (int i = 0; i < 70000; ++i) noise += static_cast<char>(random());
+  // Symbol k appears about 1.6^k times: a Huffman code for it is deeper than deflate allows.
+  std::string skewed;
+  double count = 1;
+  for (char c = 'A'; c <= 'Z'; ++c, count *= 1.6) skewed.append(static_cast<std::size_t>(count), c);
+  std::shuffle(skewed.begin(), skewed.end(), random);
+  // A repeat exactly at the window's reach, 32768 bytes back.
+  std::string far = noise.substr(0, 40000);
+  far += far.substr(far.size() - 32768, 300);
+
+  const std::vector<std::string> inputs = {
+      "", "x", "abc", "abcdabcdabcdabcd", std::string(100000, 'a'), text, noise, skewed, far,
+      text + noise + text};
+  FlateEncoder encoder;  // one encoder for all, as a worker uses it
+  for (int round = 0; round < 2; ++round) {
+    for (const std::string& input : inputs) {
+      std::string stream;
+      encoder.Compress(input, &stream);
+      EXPECT_EQ(Inflate(stream, input.size()), input) << "input of " << input.size() << " bytes";
+      if (input == text) {
+        EXPECT_LT(stream.size(), input.size() / 2);
+      }
+    }
+  }
 }
 
 }  // namespace
