@@ -221,11 +221,12 @@ class PosixStack final : public Stack {
   }
 };
 
+// Constant-initialized, so a report from inside a fault handler finds it ready without the lock
+// that guards a function's static.
+constinit PosixStack g_system_stack;
+
 }  // namespace
 
-Stack& SystemStack() {
-  static PosixStack stack;
-  return stack;
-}
+Stack& SystemStack() { return g_system_stack; }
 
 }  // namespace pageout::platform

@@ -182,11 +182,12 @@ class Win32Stack final : public Stack {
   }
 };
 
+// Constant-initialized, so a report from inside a fault handler finds it ready without the lock
+// that guards a function's static.
+constinit Win32Stack g_system_stack;
+
 }  // namespace
 
-Stack& SystemStack() {
-  static Win32Stack stack;
-  return stack;
-}
+Stack& SystemStack() { return g_system_stack; }
 
 }  // namespace pageout::platform
