@@ -6,6 +6,7 @@ elsewhere: here only its first line."""
 
 import errno
 import os
+import pty
 import select
 import signal
 import subprocess
@@ -102,7 +103,76 @@ class ChannelFailures(harness.TestCase):
             return harness.Result(f.read(), process.stderr, process.returncode, [])
 
 
-class ControlEvents(harness.TestCase):
+class Processes(harness.TestCase):
+    """Helpers of the tests that signal a running program."""
+
+    def read_until(self, stream, ending, timeout):
+        """Reads stream until what arrived ends with ending; fails after timeout seconds."""
+        data = b""
+        deadline = time.monotonic() + timeout
+        while not data.endswith(ending):
+            left = deadline - time.monotonic()
+            ready, _, _ = select.select([stream], [], [], max(left, 0))
+            if not ready:
+                self.fail("no %r within %s s, got %r" % (ending, timeout, data))
+            chunk = os.read(stream.fileno(), 4096)
+            if not chunk:
+                self.fail("output ended before %r: %r" % (ending, data))
+            data += chunk
+        return data
+
+    def wait_for(self, condition, what, timeout=30):
+        deadline = time.monotonic() + timeout
+        while not condition():
+            if time.monotonic() > deadline:
+                self.fail("no %s within %s s" % (what, timeout))
+            time.sleep(0.05)
+
+    @staticmethod
+    def logged_calls(log):
+        if not os.path.exists(log):
+            return 0
+        with open(log, "rb") as f:
+            data = f.read()
+        return data.count(b"\nend\n") if data.endswith(b"end\n") else 0
+
+    @staticmethod
+    def marked(mark, program):
+        """The processes whose environment holds the mark and whose command names program."""
+        found = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    environment = f.read().split(b"\0")
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    command = f.read().split(b"\0")[0]
+            except OSError:
+                continue
+            if (b"PAGEOUT_E2E_MARK=" + mark.encode() in environment
+                    and command.replace(b"\\", b"/").endswith(b"/" + program.encode())):
+                found.append(int(entry))
+        return found
+
+    @staticmethod
+    def alive(pid):
+        try:
+            with open("/proc/%d/stat" % pid, "rb") as f:
+                return f.read().rsplit(b")", 1)[1].split()[0] != b"Z"
+        except OSError:
+            return False
+
+    def end(self, pid):
+        """Ends the interpreter this test started through pageout, and waits until it is gone."""
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            return
+        self.wait_for(lambda: not self.alive(pid), "end of the interpreter %d" % pid)
+
+
+class ControlEvents(Processes):
     EVENTS = [
         # Ctrl+C ends with 130, never with 0, the status of success.
         (signal.SIGINT, b"control-C", 130),
@@ -187,73 +257,98 @@ class ControlEvents(harness.TestCase):
         self.assertEqual([call.received for call in calls],
                          self.runner.expected_calls(converter(LANDSCAPE_132, "in.txt")))
 
-    # --- helpers ---------------------------------------------------------------------------------
 
-    def read_until(self, stream, ending, timeout):
-        """Reads stream until what arrived ends with ending; fails after timeout seconds."""
-        data = b""
+class TerminalKeys(Processes):
+    """The keys on a real terminal (a pseudo-terminal; POSIX): the terminal sends its signal to
+    the whole foreground process group, the command interpreter included while it runs."""
+
+    KEYS = [(b"\x03", b"control-C", 130), (b"\x1c", b"control-BREAK", 1)]
+
+    def setUp(self):
+        super().setUp()
+        if self.runner.win32:
+            self.skipTest("the terminal test runs on POSIX")
+        self.write("in.txt")
+        self.mark = "%d-%d" % (os.getpid(), time.monotonic_ns())
+        self.output = b""
+
+    def start(self):
+        env = dict(os.environ, COMSPEC=harness.FAKE_SHELL, PAGEOUT_FAKE_SHELL_LOG=self.runner.log,
+                   PAGEOUT_FAKE_SHELL_SLEEP="60", PAGEOUT_E2E_MARK=self.mark)
+        pid, fd = pty.fork()
+        if pid == 0:
+            try:
+                os.chdir(self.work)
+                os.execve(harness.PAGEOUT, [harness.PAGEOUT], env)
+            finally:
+                os._exit(127)
+        self.addCleanup(os.close, fd)
+        return pid, fd
+
+    def show_until(self, fd, ending, timeout=30):
+        """Collects the terminal's output until it ends with ending (None: until the program has
+        closed the terminal)."""
         deadline = time.monotonic() + timeout
-        while not data.endswith(ending):
+        while ending is None or not self.output.endswith(ending):
             left = deadline - time.monotonic()
-            ready, _, _ = select.select([stream], [], [], max(left, 0))
+            if left <= 0:
+                self.fail("terminal shows %r, waiting for %r" % (self.output, ending))
+            ready, _, _ = select.select([fd], [], [], left)
             if not ready:
-                self.fail("no %r within %s s, got %r" % (ending, timeout, data))
-            chunk = os.read(stream.fileno(), 4096)
-            if not chunk:
-                self.fail("output ended before %r: %r" % (ending, data))
-            data += chunk
-        return data
-
-    def wait_for(self, condition, what, timeout=30):
-        deadline = time.monotonic() + timeout
-        while not condition():
-            if time.monotonic() > deadline:
-                self.fail("no %s within %s s" % (what, timeout))
-            time.sleep(0.05)
-
-    @staticmethod
-    def logged_calls(log):
-        if not os.path.exists(log):
-            return 0
-        with open(log, "rb") as f:
-            data = f.read()
-        return data.count(b"\nend\n") if data.endswith(b"end\n") else 0
-
-    @staticmethod
-    def marked(mark, program):
-        """The processes whose environment holds the mark and whose command names program."""
-        found = []
-        for entry in os.listdir("/proc"):
-            if not entry.isdigit():
                 continue
             try:
-                with open("/proc/%s/environ" % entry, "rb") as f:
-                    environment = f.read().split(b"\0")
-                with open("/proc/%s/cmdline" % entry, "rb") as f:
-                    command = f.read().split(b"\0")[0]
+                data = os.read(fd, 4096)
             except OSError:
-                continue
-            if (b"PAGEOUT_E2E_MARK=" + mark.encode() in environment
-                    and command.replace(b"\\", b"/").endswith(b"/" + program.encode())):
-                found.append(int(entry))
-        return found
+                data = b""
+            if not data:
+                if ending is None:
+                    return
+                self.fail("terminal closed showing %r, waiting for %r" % (self.output, ending))
+            self.output += data
 
-    @staticmethod
-    def alive(pid):
+    def finish(self, pid, fd):
+        self.show_until(fd, None)
+        _, status = os.waitpid(pid, 0)
+        return os.waitstatus_to_exitcode(status)
+
+    def assertControlEnd(self, status, name, expected):
+        # The terminal turns each LF into CR LF: the line's CR CR LF shows as CR CR CR LF.
+        line = control_line(name).replace(b"\n", b"\r\n")
+        self.assertTrue(self.output.endswith(line), self.output)
+        self.assertNotIn(b"severe", self.output)
+        self.assertEqual(status, expected, self.output)
+
+    def test_each_key_at_the_file_name_prompt(self):
+        for key, name, status in self.KEYS:
+            with self.subTest(name.decode()):
+                self.output = b""
+                pid, fd = self.start()
+                self.show_until(fd, NAME_PROMPT)
+                os.write(fd, key)
+                self.assertControlEnd(self.finish(pid, fd), name, status)
+
+    def test_ctrl_c_while_the_interpreter_runs_ends_both(self):
+        pid, fd = self.start()
+        self.show_until(fd, NAME_PROMPT)
+        os.write(fd, b"in.txt\r")
+        self.show_until(fd, LANDSCAPE_QUESTION)
+        os.write(fd, b"\r")
+        self.wait_for(lambda: self.logged_calls(self.runner.log) == 1, "the interpreter's record")
+        interpreters = self.marked(self.mark, os.path.basename(harness.FAKE_SHELL))
+        self.assertEqual(len(interpreters), 1)
         try:
-            with open("/proc/%d/stat" % pid, "rb") as f:
-                return f.read().rsplit(b")", 1)[1].split()[0] != b"Z"
-        except OSError:
-            return False
-
-    def end(self, pid):
-        """Ends the interpreter this test started through pageout, and waits until it is gone."""
-        try:
-            os.kill(pid, signal.SIGKILL)
-        except ProcessLookupError:
-            return
-        self.wait_for(lambda: not self.alive(pid), "end of the interpreter %d" % pid)
-
+            os.write(fd, b"\x03")
+            self.assertControlEnd(self.finish(pid, fd), b"control-C", 130)
+            # The interpreter took the same Ctrl+C and ended at once: it runs with the signals
+            # unblocked and at their defaults, although the program keeps them blocked.
+            self.wait_for(lambda: not self.alive(interpreters[0]), "end of the interpreter", 10)
+        finally:
+            for interpreter in interpreters:
+                self.end(interpreter)
+        with open(self.runner.log, "rb") as f:
+            calls = harness.parse_log(f.read())
+        self.assertEqual([call.received for call in calls],
+                         self.runner.expected_calls(converter(LANDSCAPE_132, "in.txt")))
 
 if __name__ == "__main__":
     harness.main()
