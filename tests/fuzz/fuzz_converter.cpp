@@ -150,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < piece_count; ++i) {
     pieces.push_back(input.ConsumeIntegralInRange<std::size_t>(1, 64));
   }
-  const bool write_pdf = input.ConsumeIntegralInRange(0, 3) == 0;
+  const bool write_pdf = input.ConsumeIntegralInRange(0, 7) == 0;
   const std::size_t fail_at = input.ConsumeBool() ? SIZE_MAX : input.ConsumeIntegral<std::uint16_t>();
   const std::string text = input.ConsumeRemainingBytesAsString();
 
@@ -192,7 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // end-to-end tests: here they would cost far more time than they find.
   if (write_pdf && text.size() < 4096 && std::int64_t{layout.columns} * layout.lines_per_page <= 20000) {
     MemorySink memory(fail_at);
-    PdfWriter writer(memory, layout, options.font, DocumentInfo{"title", "fuzz", 0}, 1, 1);
+    PdfWriter writer(memory, layout, options.font, DocumentInfo{"title", "fuzz", 0}, 1);
     Paginator pdf_pages(layout.columns, layout.lines_per_page, options.tab_width, writer);
     pdf_pages.Feed(whole.data(), whole.size());
     if (!writer.failed()) pdf_pages.Finish();
