@@ -12,6 +12,7 @@ import subprocess
 import sys
 import threading
 import time
+import unittest
 
 import harness
 from texts import (AFTER_LANDSCAPE_NO, BANNER, END_OF_INPUT, LANDSCAPE_132, LANDSCAPE_QUESTION,
@@ -320,6 +321,49 @@ class Environment(Hostile):
             with self.subTest(path=path):
                 self.expect_programs(self.runner.run(["in.txt"], comspec=harness.UNSET,
                                                      path=path))
+
+
+class NamesTheConverterMisreads(Hostile):
+    """Faults that are reported and not yet mended: each test states the sound behaviour and is
+    expected to fail until the mend (then unittest reports an unexpected success, and the marker
+    goes)."""
+
+    def setUp(self):
+        super().setUp()
+        self.posix_only("the POSIX shell")
+        self.tools = os.path.join(self.folder, "tools")
+        for name in ("TEXT2PDF.EXE", "xdg-open", "open"):
+            tool(self.tools, name)
+
+    def converter_args(self, stdin):
+        result = self.runner.run(stdin=stdin, comspec=harness.UNSET, path=self.tools)
+        converter = [call.args for call in result.calls if call.args[0] == "TEXT2PDF.EXE"]
+        return result, converter
+
+    @unittest.expectedFailure
+    def test_a_name_beginning_with_a_dash_is_the_input_file(self):
+        # An existing file "-oevil" typed at the prompt must reach the converter as its input, not
+        # as the option -o with the value "evil" (which sends the document to the file evil and
+        # has the converter read the program's standard input).
+        self.write("-oevil")
+        self.before = tree(self.work)
+        result, converter = self.converter_args(b"-oevil\n\n")
+        self.assertEqual(result.status, 0, result)
+        self.assertEqual(len(converter), 1, result)
+        operands = converter[0][5:]
+        self.assertIn(operands, (["--", "-oevil"], ["./-oevil"]))
+
+    @unittest.expectedFailure
+    def test_a_typed_name_with_a_nul_byte_never_cuts_the_command(self):
+        # "in.txt", a NUL and more: the system passes the command as a NUL-terminated text, so the
+        # name either counts as missing or reaches the converter whole as "in.txt"; never is the
+        # command cut short before its closing quote and its redirection.
+        result, converter = self.converter_args(b"in.txt\x00junk\n\n")
+        if result.status == 24:
+            self.assertIn(NAME_ERROR, result.stdout)
+        else:
+            self.assertEqual(result.status, 0, result)
+            self.assertEqual(converter, [["TEXT2PDF.EXE", "-c160", "-L", "-s8", "-v7", "in.txt"]])
 
 
 if __name__ == "__main__":
