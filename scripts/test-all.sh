@@ -1,12 +1,15 @@
 #!/bin/sh
 # Installs what the tests need, builds the POSIX, sanitizer and Win32 programs and runs every test;
-# the Win32 programs run under Wine. This is what CI runs.
+# the Win32 programs run under Wine. Then the end-to-end tests of the POSIX programs once more under
+# valgrind's memcheck, and each fuzz target for PAGEOUT_FUZZ_SECONDS (60 by default). This is what
+# CI runs.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/apt.sh
 need_i386
 apt_install build-essential cmake python3 zlib1g-dev libunwind-dev googletest \
-  g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 qpdf poppler-utils xdg-utils
+  g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 qpdf poppler-utils xdg-utils \
+  clang libclang-rt-14-dev valgrind
 
 export PAGEOUT_WINEPREFIX="$PWD/build/wineprefix"
 status=0
@@ -16,5 +19,16 @@ for preset in posix posix-asan win32; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" || status=1
 done
+
+# Memcheck over the POSIX programs of the end-to-end tests: pageout in every e2e test, the converter
+# in the small cases of its hostile-input test. An error makes the program's run end with status 99.
+echo "== valgrind"
+PAGEOUT_E2E_VALGRIND="valgrind --quiet --error-exitcode=99 --leak-check=no" \
+  ctest --preset posix -R '^(e2e\.|converter\.hostile$)' || status=1
+
+echo "== fuzz"
+cmake --preset fuzz -DPAGEOUT_FUZZ_SECONDS="${PAGEOUT_FUZZ_SECONDS:-60}" >/dev/null
+cmake --build --preset fuzz
+ctest --preset fuzz || status=1
 wineserver -k 2>/dev/null || true
 exit $status
