@@ -62,8 +62,7 @@ void* ControlThread(void*) {
 
 FaultHandler g_fault_handler = nullptr;
 pthread_t g_guarded_thread;
-std::uintptr_t g_stack_low = 0;   // lowest address the guarded thread's stack may reach
-std::uintptr_t g_stack_high = 0;  // the top of that stack
+std::uintptr_t g_stack_low = 0;  // the lowest address the guarded thread's stack may reach
 
 // The kernel keeps a gap of unmapped pages below a growing stack (256 pages by default); a fault
 // there, or in the first pages of the stack's own lowest reach, is an overflow rather than a stray
@@ -81,7 +80,6 @@ void FindStackBounds() {
   std::size_t size = 0;
   if (pthread_attr_getstack(&attributes, &address, &size) == 0) {
     g_stack_low = reinterpret_cast<std::uintptr_t>(address);
-    g_stack_high = g_stack_low + size;
   }
   pthread_attr_destroy(&attributes);
 }
