@@ -92,6 +92,13 @@ def run(args, stdin=None, stdout=subprocess.PIPE, input_bytes=None, timeout=900)
     return (process.returncode, out[0] if out else None, err[0], peak)
 
 
+def sanitized():
+    """Whether the converter carries AddressSanitizer, whose quarantine of freed memory makes its
+    peak say nothing about the converter's own."""
+    with open(CONVERTER, "rb") as f:
+        return b"__asan_init" in f.read()
+
+
 def pdf_text(path):
     subprocess.run(["qpdf", "--check", path], check=True, stdout=subprocess.DEVNULL)
     return subprocess.run(["pdftotext", "-layout", "-enc", "UTF-8", path, "-"], check=True,
@@ -156,7 +163,7 @@ class Size(Hostile):
             self.assertEqual((status, err), (0, b""))
             lines = total // len(line)
             self.assertEqual(pdf_pages(output), -(-lines // LINES))
-        if not EMULATOR:
+        if not EMULATOR and not sanitized():
             self.assertLess(peaks[large] - peaks[1 << 20], 16 << 20, peaks)
 
     def test_a_100_megabyte_line_wraps_with_memory_that_does_not_grow(self):
@@ -169,7 +176,7 @@ class Size(Hostile):
         self.assertEqual((status, err), (0, b""))
         lines = -(-total // COLUMNS)
         self.assertEqual(pdf_pages(output), -(-lines // LINES))
-        if not EMULATOR:
+        if not EMULATOR and not sanitized():
             self.assertLess(peak, 64 << 20)
 
 
