@@ -23,7 +23,8 @@ done
 # Memcheck over the POSIX programs of the end-to-end tests: pageout in every e2e test, the converter
 # in the small cases of its hostile-input test. An error makes the program's run end with status 99.
 echo "== valgrind"
-PAGEOUT_E2E_VALGRIND="valgrind --quiet --error-exitcode=99 --leak-check=no" \
+PAGEOUT_E2E_VALGRIND="valgrind --quiet --error-exitcode=99 --leak-check=no \
+--suppressions=$PWD/scripts/valgrind.supp" \
   ctest --preset posix -R '^(e2e\.|converter\.hostile$)' || status=1
 
 echo "== fuzz"
