@@ -1,7 +1,9 @@
 #include "converter/pdf_writer.h"
 
 #include <array>
+#include <bit>
 #include <charconv>
+#include <cstring>
 #include <functional>
 
 #include <zlib.h>
@@ -117,6 +119,26 @@ std::string Padded(std::uint64_t value, std::size_t width) {
 
 std::string Padded(std::int64_t value, std::size_t width) {
   return Padded(static_cast<std::uint64_t>(value < 0 ? 0 : value), width);
+}
+
+// The first of the characters a PDF string must escape ( "(", ")" and "\\" ) from `p` on, or
+// `end`; eight bytes at a time, by the test for a zero byte applied to the bytes exclusive-ored
+// with each of the three (exact for the first one found).
+const char* NextDelimiter(const char* p, const char* end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+  auto zero_bytes = [](std::uint64_t x) { return (x - kOnes) & ~x & kHighBits; };
+  while (end - p >= 8) {
+    std::uint64_t bytes;
+    std::memcpy(&bytes, p, sizeof bytes);
+    const std::uint64_t found = zero_bytes(bytes ^ ('(' * kOnes)) |
+                                zero_bytes(bytes ^ (')' * kOnes)) |
+                                zero_bytes(bytes ^ ('\\' * kOnes));
+    if (found != 0) return p + std::countr_zero(found) / 8;
+    p += 8;
+  }
+  while (p < end && *p != '(' && *p != ')' && *p != '\\') ++p;
+  return p;
 }
 
 // Room for the content stream of a full page of full lines without escapes: the operators that
@@ -237,12 +259,13 @@ void PdfWriter::Line(std::string_view text) {
   content_ += '(';
   const char* run = text.data();
   const char* end = run + text.size();
-  for (const char* p = run; p < end; ++p) {
-    if (*p == '(' || *p == ')' || *p == '\\') {
-      content_.append(run, static_cast<std::size_t>(p - run));
-      content_ += '\\';
-      run = p;
-    }
+  const char* p = run;
+  while (p < end) {
+    p = NextDelimiter(p, end);
+    if (p == end) break;
+    content_.append(run, static_cast<std::size_t>(p - run));
+    content_ += '\\';
+    run = p++;
   }
   content_.append(run, static_cast<std::size_t>(end - run));
   content_ += ")'\n";
