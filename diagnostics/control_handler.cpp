@@ -14,10 +14,12 @@ constexpr ControlAction kCtrlC = {"control-C", ToInt(ExitStatus::kControlC)};
 constexpr ControlAction kCtrlBreak = {"control-BREAK", ToInt(ExitStatus::kControlBreak)};
 constexpr ControlAction kConsoleClosed = {"window-CLOSE", ToInt(ExitStatus::kConsoleClosed)};
 
+constexpr ProcessEnd kPlatformProcessEnd = {&platform::StopMainThread, &platform::EndProcessNow};
+
 platform::Os* g_os = nullptr;
 
 bool OnControlEvent(platform::ControlEvent event) {
-  return g_os != nullptr && HandleControlEvent(*g_os, event);
+  return g_os != nullptr && HandleControlEvent(*g_os, event, kPlatformProcessEnd);
 }
 
 }  // namespace
@@ -32,15 +34,18 @@ const ControlAction* FindControlAction(platform::ControlEvent event) {
   return nullptr;
 }
 
-bool HandleControlEvent(platform::Os& os, platform::ControlEvent event) {
+bool HandleControlEvent(platform::Os& os, platform::ControlEvent event, const ProcessEnd& end) {
   const ControlAction* action = FindControlAction(event);
   if (action == nullptr) return false;
+  // The main thread runs on while this thread handles the event. Left alone, it could start the
+  // viewer command once a command ended by the same Ctrl+C returns, or use the program's objects
+  // while the ordinary process exit destroys them. So it is stopped first, and the process ends
+  // at once after the report: nothing is buffered that an exit would have to flush. The console
+  // channels are left as they are for the same reason; closing them writes nothing.
+  end.stop_main_thread();
   ReportDiagnostic(os, msg::kControlEvent, action->event_name);
-  // The console channels are not closed here: closing writes nothing, and the main thread may be
-  // inside a read or write on them at this moment, so releasing their buffers from this thread
-  // could pull memory from under it. The process exit that follows ends that thread anyway.
-  os.Exit(action->exit_status);
-  std::abort();  // Exit does not return; this keeps the promise should an Os break its own
+  end.end(action->exit_status);
+  std::abort();  // end does not return; this keeps the promise should it break its own
 }
 
 void InstallControlHandler(platform::Os& os) {

@@ -29,6 +29,17 @@ using ControlHandler = bool (*)(ControlEvent event);
 // default.
 void InstallControlHandler(ControlHandler handler);
 
+// Keeps the thread that installed the control handler (the main thread) from running on: called by
+// a control handler that accepts an event, before it reports and ends the process, so that the main
+// thread starts no further command and writes nothing more, whatever it was waiting for. The main
+// thread stays where it was until the process ends. Does nothing when called on the main thread.
+void StopMainThread();
+
+// Ends the process at once with status, without running exit handlers or destructors: the end of a
+// process whose main thread has been stopped and may hold anything the ordinary exit would tear
+// down. The program's output is never buffered in the process, so nothing is lost.
+[[noreturn]] void EndProcessNow(int status);
+
 // Masks the floating-point exceptions of the calling thread, so that they yield their default
 // results (infinities, NaNs, rounded values) instead of faulting: on the x87 unit invalid
 // operation, divide by zero, overflow, underflow and inexact result; on the SSE unit all six. On

@@ -1,6 +1,7 @@
 #include "platform/faults.h"
 
 #include <pthread.h>
+#include <semaphore.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <ucontext.h>
@@ -10,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <ctime>
 
 namespace pageout::platform {
 namespace {
@@ -24,6 +26,20 @@ constexpr int kControlSignals[] = {SIGINT, SIGQUIT, SIGHUP};
 bool StartedIgnored(int signal) {
   struct sigaction current {};
   return sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
+// The main thread is stopped by a signal of its own: its handler tells the stopping thread that it
+// runs, then waits with every signal blocked for the process to end. A blocking call the main
+// thread was in (a read, the wait for a child) is left for good.
+pthread_t g_main_thread;
+int g_stop_signal = 0;
+sem_t g_main_stopped;
+
+void OnStop(int) {
+  sem_post(&g_main_stopped);
+  sigset_t all;
+  sigfillset(&all);
+  for (;;) sigsuspend(&all);
 }
 
 ControlEvent EventFor(int signal) {
@@ -231,6 +247,13 @@ void OnFault(int signal, siginfo_t* info, void* context) {
 void InstallControlHandler(ControlHandler handler) {
   errno = 0;
   g_control_handler = handler;
+  g_main_thread = pthread_self();
+  if (sem_init(&g_main_stopped, 0, 0) == 0) {
+    struct sigaction stop {};
+    stop.sa_handler = OnStop;
+    sigfillset(&stop.sa_mask);
+    if (sigaction(SIGRTMIN, &stop, nullptr) == 0) g_stop_signal = SIGRTMIN;
+  }
   sigemptyset(&g_control_signals);
   for (int signal : kControlSignals) {
     if (!StartedIgnored(signal)) sigaddset(&g_control_signals, signal);
@@ -247,6 +270,20 @@ void InstallControlHandler(ControlHandler handler) {
   }
   pthread_attr_destroy(&attributes);
 }
+
+void StopMainThread() {
+  if (g_stop_signal == 0 || pthread_equal(pthread_self(), g_main_thread)) return;
+  if (pthread_kill(g_main_thread, g_stop_signal) != 0) return;
+  // The signal reaches the thread at once, in a blocking call or not; the bound only keeps this
+  // thread from waiting for a main thread that has already gone.
+  timespec deadline {};
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_sec += 1;
+  while (sem_timedwait(&g_main_stopped, &deadline) == -1 && errno == EINTR) {
+  }
+}
+
+void EndProcessNow(int status) { _exit(status); }
 
 void RunGuarded(void (*body)(void* context), void* context, FaultHandler handler) {
   g_fault_handler = handler;

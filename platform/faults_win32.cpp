@@ -18,6 +18,9 @@ ControlEvent EventFor(DWORD type) {
   }
 }
 
+DWORD g_main_thread_id = 0;
+HANDLE g_main_thread = nullptr;
+
 // The console calls this on a thread it creates for the event. FALSE passes the event on to the
 // next handler in the chain, in the end the default one that ends the process.
 BOOL WINAPI OnControlEvent(DWORD type) {
@@ -73,10 +76,23 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
 }  // namespace
 
 void InstallControlHandler(ControlHandler handler) {
-  SetLastError(0);
   g_control_handler = handler;
+  g_main_thread_id = GetCurrentThreadId();
+  g_main_thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, g_main_thread_id);
+  SetLastError(0);
   SetConsoleCtrlHandler(OnControlEvent, TRUE);
 }
+
+void StopMainThread() {
+  if (g_main_thread == nullptr || GetCurrentThreadId() == g_main_thread_id) return;
+  if (SuspendThread(g_main_thread) == static_cast<DWORD>(-1)) return;
+  // SuspendThread only asks; reading the thread's registers waits until it has stopped.
+  CONTEXT context{};
+  context.ContextFlags = CONTEXT_CONTROL;
+  GetThreadContext(g_main_thread, &context);
+}
+
+void EndProcessNow(int status) { ExitProcess(static_cast<UINT>(status)); }
 
 void RunGuarded(void (*body)(void* context), void* context, FaultHandler handler) {
   g_fault_handler = handler;
