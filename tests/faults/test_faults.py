@@ -5,9 +5,12 @@ traceback report follows it, and the exit status. CTest passes:
   PAGEOUT_FAULTS_PLATFORM  "posix" or "win32"
   PAGEOUT_FAULTS_RUNNER    the fault_runner program
   PAGEOUT_FAULTS_EMULATOR  Win32: the program that runs a .exe (cmake/wine-run)
+  PAGEOUT_FAULTS_NM        the nm of the build's toolchain, to name the routine of a program counter
 """
 
+import bisect
 import os
+import re
 import signal
 import subprocess
 import unittest
@@ -15,6 +18,7 @@ import unittest
 PLATFORM = os.environ.get("PAGEOUT_FAULTS_PLATFORM", "posix")
 RUNNER = os.environ.get("PAGEOUT_FAULTS_RUNNER", "")
 EMULATOR = os.environ.get("PAGEOUT_FAULTS_EMULATOR", "")
+NM = os.environ.get("PAGEOUT_FAULTS_NM", "")
 WIN32 = PLATFORM == "win32"
 
 EXCEPTION_TEXTS = {
@@ -46,16 +50,20 @@ def exception_line(number, code=None):
     return ("apperr: severe (%d): Program Exception - %s\r\r\n" % (number, text)).encode()
 
 
-# Routines that fault the same way on every platform: (routine, message number).
+# Routines that fault the same way on every platform: (routine, message number, the function that
+# holds the faulting instruction, where the traceback report starts).
 COMMON = [
-    ("null-write", 157),
-    ("integer-divide-by-zero", 164),
-    ("illegal-instruction", 168),
-    ("breakpoint", 159),
-    ("single-step", 160),
-    ("privileged-instruction", 166),
-    ("stack-overflow", 170),
+    ("null-write", 157, "NullWrite()"),
+    ("integer-divide-by-zero", 164, "IntegerDivideByZero()"),
+    ("illegal-instruction", 168, "IllegalInstruction()"),
+    ("breakpoint", 159, "Breakpoint()"),
+    ("single-step", 160, "SingleStep()"),
+    ("privileged-instruction", 166, "PrivilegedInstruction()"),
+    ("stack-overflow", 170, "Recurse(int)"),
 ]
+
+# A row of the traceback report: image, program counter, routine, line, source.
+ROW = re.compile(rb"^(.{17})  ([0-9A-F]{8})  ")
 
 # POSIX: faults Linux raises on demand, and signals queued with the codes of faults it cannot be
 # made to raise here: (routine, message number, exception code shown by 172).
@@ -82,6 +90,22 @@ WIN32_RAISED = [
 ]
 
 
+def function_at(address, symbols=[]):
+    """The name of the function of fault_runner that holds address (as the report's PC shows it:
+    the offset in the image on POSIX, the address on Win32, both what nm shows)."""
+    if not symbols:
+        listing = subprocess.run([NM, "-C", RUNNER], check=True, capture_output=True,
+                                 text=True).stdout
+        found = []
+        for line in listing.splitlines():
+            text = re.match(r"([0-9a-fA-F]+) [tT] (.*)$", line)
+            if text:
+                found.append((int(text.group(1), 16), text.group(2)))
+        symbols.extend(sorted(found))
+    index = bisect.bisect_right(symbols, (address, chr(0x10FFFF))) - 1
+    return symbols[index][1] if index >= 0 else None
+
+
 def run(routine, timeout=120):
     argv = ([EMULATOR] if WIN32 else []) + [RUNNER, routine]
     process = subprocess.run(argv, stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
@@ -89,19 +113,28 @@ def run(routine, timeout=120):
 
 
 class MainGuard(unittest.TestCase):
-    def check_fault(self, routine, number, code=None):
+    def check_fault(self, routine, number, code=None, function=None):
         stdout, stderr, status = run(routine)
         line = exception_line(number, code)
         self.assertTrue(stderr.startswith(line), "%s: stderr %r" % (routine, stderr))
         # Every exception diagnostic is severe: a traceback report follows in the same text.
-        self.assertTrue(stderr[len(line):].startswith(b"Image "), "%s: %r" % (routine, stderr))
+        report = stderr[len(line):].split(b"\r\n")
+        self.assertTrue(report[0].startswith(b"Image "), "%s: %r" % (routine, stderr))
         self.assertEqual(status, number, "%s: stderr %r" % (routine, stderr))
         self.assertEqual(stdout, b"")
+        if function is not None:
+            # The guard hands over the register state of the fault: the report's first row is the
+            # faulting instruction.
+            row = ROW.match(report[1])
+            self.assertIsNotNone(row, report[1])
+            self.assertTrue(os.path.basename(RUNNER).startswith(row.group(1).rstrip().decode()))
+            found = function_at(int(row.group(2), 16))
+            self.assertTrue(found and found.endswith("::" + function), "%s: %r" % (routine, found))
 
     def test_processor_faults(self):
-        for routine, number in COMMON:
+        for routine, number, function in COMMON:
             with self.subTest(routine):
-                self.check_fault(routine, number)
+                self.check_fault(routine, number, function=function)
 
     def test_signals_stand_for_the_matching_exceptions(self):
         if WIN32:
