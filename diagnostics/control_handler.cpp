@@ -42,7 +42,7 @@ bool HandleControlEvent(platform::Os& os, platform::ControlEvent event, const Pr
   // while the ordinary process exit destroys them. So it is stopped first, and the process ends
   // at once after the report: nothing is buffered that an exit would have to flush. The console
   // channels are left as they are for the same reason; closing them writes nothing.
-  end.stop_main_thread();
+  end.stop_main_thread(action->exit_status);
   ReportDiagnostic(os, msg::kControlEvent, action->event_name);
   end.end(action->exit_status);
   std::abort();  // end does not return; this keeps the promise should it break its own

@@ -23,7 +23,7 @@ const ControlAction* FindControlAction(platform::ControlEvent event);
 // starts no further command and uses nothing the end of the process tears down, and then ends the
 // process at once; unit tests put their own in.
 struct ProcessEnd {
-  void (*stop_main_thread)();
+  void (*stop_main_thread)(int exit_status);  // exit_status: for the end should the report hang
   void (*end)(int status);  // does not return
 };
 

@@ -32,8 +32,12 @@ void InstallControlHandler(ControlHandler handler);
 // Keeps the thread that installed the control handler (the main thread) from running on: called by
 // a control handler that accepts an event, before it reports and ends the process, so that the main
 // thread starts no further command and writes nothing more, whatever it was waiting for. The main
-// thread stays where it was until the process ends. Does nothing when called on the main thread.
-void StopMainThread();
+// thread stays where it was until the process ends. The main thread may have been stopped holding
+// a lock that the report then waits for forever (the heap's, say, in the middle of its own
+// diagnostic after a read cut short by Ctrl+C): should the process still run kStopGraceSeconds
+// later, it is ended with exit_status all the same. Does nothing when called on the main thread.
+constexpr unsigned kStopGraceSeconds = 5;
+void StopMainThread(int exit_status);
 
 // Ends the process at once with status, without running exit handlers or destructors: the end of a
 // process whose main thread has been stopped and may hold anything the ordinary exit would tear

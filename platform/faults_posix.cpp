@@ -271,9 +271,19 @@ void InstallControlHandler(ControlHandler handler) {
   pthread_attr_destroy(&attributes);
 }
 
-void StopMainThread() {
+void* EndAfterGrace(void* status) {
+  for (unsigned left = kStopGraceSeconds; left > 0;) left = sleep(left);
+  _exit(static_cast<int>(reinterpret_cast<std::intptr_t>(status)));
+}
+
+void StopMainThread(int exit_status) {
   if (g_stop_signal == 0 || pthread_equal(pthread_self(), g_main_thread)) return;
   if (pthread_kill(g_main_thread, g_stop_signal) != 0) return;
+  pthread_t watchdog;
+  if (pthread_create(&watchdog, nullptr, EndAfterGrace,
+                     reinterpret_cast<void*>(static_cast<std::intptr_t>(exit_status))) == 0) {
+    pthread_detach(watchdog);
+  }
   // The signal reaches the thread at once, in a blocking call or not; the bound only keeps this
   // thread from waiting for a main thread that has already gone.
   timespec deadline {};

@@ -21,6 +21,11 @@ ControlEvent EventFor(DWORD type) {
 DWORD g_main_thread_id = 0;
 HANDLE g_main_thread = nullptr;
 
+DWORD WINAPI EndAfterGrace(LPVOID status) {
+  Sleep(kStopGraceSeconds * 1000u);
+  ExitProcess(static_cast<UINT>(reinterpret_cast<INT_PTR>(status)));
+}
+
 // The console calls this on a thread it creates for the event. FALSE passes the event on to the
 // next handler in the chain, in the end the default one that ends the process.
 BOOL WINAPI OnControlEvent(DWORD type) {
@@ -83,13 +88,18 @@ void InstallControlHandler(ControlHandler handler) {
   SetConsoleCtrlHandler(OnControlEvent, TRUE);
 }
 
-void StopMainThread() {
+void StopMainThread(int exit_status) {
   if (g_main_thread == nullptr || GetCurrentThreadId() == g_main_thread_id) return;
   if (SuspendThread(g_main_thread) == static_cast<DWORD>(-1)) return;
   // SuspendThread only asks; reading the thread's registers waits until it has stopped.
   CONTEXT context{};
   context.ContextFlags = CONTEXT_CONTROL;
   GetThreadContext(g_main_thread, &context);
+  // The bound is kept by a thread of its own, since it is this thread that may hang in the report.
+  HANDLE watchdog = CreateThread(nullptr, 64 * 1024, EndAfterGrace,
+                                 reinterpret_cast<LPVOID>(static_cast<INT_PTR>(exit_status)),
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (watchdog != nullptr) CloseHandle(watchdog);
 }
 
 void EndProcessNow(int status) { ExitProcess(static_cast<UINT>(status)); }

@@ -16,7 +16,9 @@ using testing::FakeOs;
 
 // The end of the process, recorded in the fake's events beside its writes.
 FakeOs* g_fake = nullptr;
-void StopMainThread() { g_fake->events.push_back("stop main thread"); }
+void StopMainThread(int exit_status) {
+  g_fake->events.push_back("stop main thread, else end with " + std::to_string(exit_status));
+}
 void End(int status) {
   g_fake->events.push_back("end");
   throw ExitCalled{status};
@@ -52,7 +54,10 @@ TEST(ControlHandlerTest, EachConsoleEventReportsDiagnostic200AndEndsWithItsStatu
     // The line alone: severity "error" carries no traceback. The main thread is stopped before
     // anything is written, and the process ends right after the line, not through Os::Exit.
     EXPECT_EQ(os.standard_error, c.line);
-    EXPECT_EQ(os.events, (std::vector<std::string>{"stop main thread", "stderr", "end"}));
+    EXPECT_EQ(os.events,
+              (std::vector<std::string>{"stop main thread, else end with " +
+                                            std::to_string(c.status),
+                                        "stderr", "end"}));
   }
 }
 
