@@ -207,6 +207,39 @@ class ControlEvents(Processes):
                 self.assertEqual(stderr, control_line(name))
                 self.assertEqual(process.returncode, status)
 
+    def test_ctrl_c_ends_the_program_even_when_its_report_cannot_be_written(self):
+        # Standard error is a full pipe nobody reads: the line of diagnostic 200 cannot go out, and
+        # the program still ends with the status of Ctrl+C after a few seconds.
+        err_read, err_write = os.pipe()
+        os.set_blocking(err_write, False)
+        try:
+            while True:
+                os.write(err_write, b"x" * 65536)
+        except BlockingIOError:
+            pass
+        os.set_blocking(err_write, True)
+        in_read, in_write = os.pipe()
+        argv = ([harness.EMULATOR] if self.runner.win32 else []) + [harness.PAGEOUT]
+        process = subprocess.Popen(argv, stdin=in_read, stdout=subprocess.PIPE, stderr=err_write,
+                                   cwd=self.work)
+        os.close(in_read)
+        os.close(err_write)
+        try:
+            self.read_until(process.stdout, NAME_PROMPT, timeout=120)
+            process.send_signal(signal.SIGINT)
+            started = time.monotonic()
+            status = process.wait(timeout=60)
+            waited = time.monotonic() - started
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+            process.stdout.close()
+            os.close(in_write)
+            os.close(err_read)
+        self.assertEqual(status, 130)
+        self.assertGreater(waited, 2)
+
     def test_ctrl_c_while_the_interpreter_runs_ends_without_waiting_for_it(self):
         self.write("in.txt")
         log = os.path.join(self.runner.io, "interpreter.log")
