@@ -20,12 +20,14 @@ for preset in posix posix-asan win32; do
   ctest --preset "$preset" || status=1
 done
 
-# Memcheck over the POSIX programs of the end-to-end tests: pageout in every e2e test, the converter
+# Memcheck over the POSIX programs of the end-to-end tests: pageout in the e2e tests, the converter
 # in the small cases of its hostile-input test. An error makes the program's run end with status 99.
+# (Not e2e.interpreter: valgrind runs the child of posix_spawn as a plain fork, so a failed exec, of
+# a COMSPEC that names a folder for instance, looks like an interpreter that ran and ended.)
 echo "== valgrind"
-PAGEOUT_E2E_VALGRIND="valgrind --quiet --error-exitcode=99 --leak-check=no \
+PAGEOUT_E2E_VALGRIND="$(command -v valgrind) --quiet --error-exitcode=99 --leak-check=no \
 --suppressions=$PWD/scripts/valgrind.supp" \
-  ctest --preset posix -R '^(e2e\.|converter\.hostile$)' || status=1
+  ctest --preset posix -R '^(e2e\.|converter\.hostile$)' -E '^e2e\.interpreter$' || status=1
 
 echo "== fuzz"
 cmake --preset fuzz -DPAGEOUT_FUZZ_SECONDS="${PAGEOUT_FUZZ_SECONDS:-60}" >/dev/null
