@@ -26,10 +26,10 @@ RunResult Start(platform::Os& os, const std::string& candidate,
                 const std::vector<std::string>& arguments) {
   const platform::ChildResult child =
       os.StartAndWait(candidate, arguments, ChildCommandLine(arguments));
-  if (!child.started) return {-1, ClassifyFailure(child.error)};
-  // An interpreter that ran and ended with -1 is not a failure to find one: it is never run a
-  // second time through the fallback.
-  return {child.exit_code, FailureClass::kOther};
+  if (!child.started) return {-1, ClassifyFailure(child.error), false};
+  // An interpreter that ran and ended with -1 is not a failure to find one: the command has run,
+  // and no fallback or later PATH entry may run it a second time.
+  return {child.exit_code, FailureClass::kOther, true};
 }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
@@ -95,7 +95,7 @@ RunResult StartAndWait(platform::Os& os, const std::string& program,
   for (const std::string& candidate : candidates) {
     const platform::Attributes attributes = os.QueryAttributes(candidate);
     if (attributes.ok) return Start(os, candidate, arguments);
-    last = {-1, ClassifyFailure(attributes.error)};
+    last = {-1, ClassifyFailure(attributes.error), false};
   }
   return last;
 }
@@ -136,7 +136,7 @@ RunResult SearchAlongPath(platform::Os& os, const std::string& program,
     if (candidate.size() + program.size() >= kPathEntryBuffer) break;
     candidate += program;
     last = StartAndWait(os, candidate, arguments);
-    if (last.exit_code != -1) return last;
+    if (last.ran) return last;
     if (last.failure == FailureClass::kNotFound) continue;
     // Other failures end the search, except on a network path, whose servers may refuse one
     // share and serve the next.
@@ -151,7 +151,7 @@ std::int32_t RunInterpreter(platform::Os& os, const std::string& command) {
   if (const std::optional<std::string> comspec = os.GetEnv("COMSPEC")) {
     const RunResult result =
         StartAndWait(os, *comspec, {*comspec, conventions.interpreter_switch, command});
-    if (result.exit_code != -1 || result.failure == FailureClass::kOther) return result.exit_code;
+    if (result.ran || result.failure == FailureClass::kOther) return result.exit_code;
   }
   if (conventions.windows) {
     const std::string fallback = os.IsNtFamily() ? "cmd.exe" : "command.com";

@@ -38,7 +38,8 @@ std::string ChildCommandLine(const std::vector<std::string>& arguments);
 // The exit code of a child, or -1 with the class of the failure that kept it from running.
 struct RunResult {
   std::int32_t exit_code = -1;
-  FailureClass failure = FailureClass::kNotFound;
+  FailureClass failure = FailureClass::kNotFound;  // meaningful when !ran
+  bool ran = false;  // a child was started and waited for (its exit code may still be -1)
 };
 
 // Looks for program (with the current-directory prefix for a bare name and, on Win32, the

@@ -16,7 +16,7 @@ using testing::FakeOs;
 // An interpreter that ran and ended with exit code -1 has been run: the search must not run it a
 // second time from a later PATH entry, not even when it came from a network path, where failures
 // to start let the search go on. (Found by fuzz_path_search; the command ran twice.)
-TEST(HostileInputTest, DISABLED_AnInterpreterThatRanIsNeverRunAgainFromALaterPathEntry) {
+TEST(HostileInputTest, AnInterpreterThatRanIsNeverRunAgainFromALaterPathEntry) {
   FakeOs os(platform::Host::kWindows);
   os.environment["PATH"] = "\\\\server\\share;C:\\bin";
   os.AddFile("\\\\server\\share\\cmd.exe");
