@@ -35,11 +35,32 @@ pthread_t g_main_thread;
 int g_stop_signal = 0;
 sem_t g_main_stopped;
 
-void OnStop(int) {
+// Gives signal its default action and sends it to the calling thread again, where it takes effect
+// as soon as the handler that calls this returns.
+void EndByDefault(int signal) {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  pthread_kill(pthread_self(), signal);
+}
+
+void OnStop(int signal, siginfo_t* info, void*) {
+  // Only the program's own control thread stops the main thread; the signal from anyone else keeps
+  // its default meaning.
+  if (info->si_code != SI_TKILL || info->si_pid != getpid()) {
+    EndByDefault(signal);
+    return;
+  }
   sem_post(&g_main_stopped);
   sigset_t all;
   sigfillset(&all);
   for (;;) sigsuspend(&all);
+}
+
+void* EndAfterGrace(void* status) {
+  for (unsigned left = kStopGraceSeconds; left > 0;) left = sleep(left);
+  _exit(static_cast<int>(reinterpret_cast<std::intptr_t>(status)));
 }
 
 ControlEvent EventFor(int signal) {
@@ -202,14 +223,6 @@ std::uint32_t ExceptionCode(const siginfo_t& info, const void* context) {
 
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP};
 
-void EndByDefault(int signal) {
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  sigemptyset(&action.sa_mask);
-  sigaction(signal, &action, nullptr);
-  pthread_kill(pthread_self(), signal);
-}
-
 // The kernel enters a signal handler with the interrupted code's alignment-check flag still set; a
 // fault raised by that flag would strike again in the report, which makes unaligned accesses of its
 // own. The handler therefore runs with the flag cleared.
@@ -250,7 +263,8 @@ void InstallControlHandler(ControlHandler handler) {
   g_main_thread = pthread_self();
   if (sem_init(&g_main_stopped, 0, 0) == 0) {
     struct sigaction stop {};
-    stop.sa_handler = OnStop;
+    stop.sa_sigaction = OnStop;
+    stop.sa_flags = SA_SIGINFO;
     sigfillset(&stop.sa_mask);
     if (sigaction(SIGRTMIN, &stop, nullptr) == 0) g_stop_signal = SIGRTMIN;
   }
@@ -269,11 +283,6 @@ void InstallControlHandler(ControlHandler handler) {
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
   }
   pthread_attr_destroy(&attributes);
-}
-
-void* EndAfterGrace(void* status) {
-  for (unsigned left = kStopGraceSeconds; left > 0;) left = sleep(left);
-  _exit(static_cast<int>(reinterpret_cast<std::intptr_t>(status)));
 }
 
 void StopMainThread(int exit_status) {
