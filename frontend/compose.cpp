@@ -49,9 +49,15 @@ std::size_t ComposeConverterCommand(platform::Host host, const Layout& layout,
   const std::size_t end = services::TrimmedLength(field);
   const std::size_t leading = std::min(field.find_first_not_of(' '), end);
   const std::string_view name = field.substr(leading, end - leading);
-  if (NeedsQuoting(host, name)) {
+  // The converter would read a name beginning with a dash as an option (-oFILE alone sends the
+  // document elsewhere); with the current directory in front it stays the input file's name.
+  const std::string_view directory =
+      name.starts_with('-') ? (host == platform::Host::kWindows ? ".\\" : "./") : "";
+  if (!directory.empty() || NeedsQuoting(host, name)) {
     // The leading blanks stay in front of the opening quote, as they stand in the field.
-    const std::string text = std::string(leading, ' ') + QuoteName(host, name);
+    const std::string path = std::string(directory) + std::string(name);
+    const std::string text =
+        std::string(leading, ' ') + (NeedsQuoting(host, path) ? QuoteName(host, path) : path);
     AssignPositions(command, layout.name_first, layout.name_first + text.size() - 1, text);
   } else {
     AssignPositions(command, layout.name_first, layout.name_last, field);

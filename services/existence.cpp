@@ -51,8 +51,9 @@ Existence TestName(platform::Os& os, std::string_view text) {
   std::string_view name = text.substr(0, kMaxTestedName);
   while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
   while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.remove_suffix(1);
-  // The platform is handed the name as a NUL-terminated text, so an embedded NUL ends it.
-  name = name.substr(0, name.find('\0'));
+  // No file name holds a NUL. The platform would take the name only up to it, and a name
+  // accepted that way would reach the command with its NUL, which cuts the command short there.
+  if (name.find('\0') != std::string_view::npos) return {};
   const std::string tested(name);
 
   std::string resolved;

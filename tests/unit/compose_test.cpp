@@ -87,6 +87,12 @@ TEST(ComposeTest, NamesTheInterpreterWouldSplitAreQuoted) {
       {Host::kLinux, "$HOME", "TEXT2PDF.EXE '$HOME' > OT.PDF"},
       {Host::kLinux, "dir/Az09_.+,:@%=-.txt", "TEXT2PDF.EXE dir/Az09_.+,:@%=-.txt > OT.PDF"},
       {Host::kMac, "a(b)", "TEXT2PDF.EXE 'a(b)' > OT.PDF"},
+      // A leading dash would make the name an option of the converter.
+      {Host::kWindows, "-oevil", "TEXT2PDF.EXE .\\-oevil > OT.PDF"},
+      {Host::kWindows, " -o x", "TEXT2PDF.EXE  \".\\-o x\" > OT.PDF"},
+      {Host::kLinux, "-oevil", "TEXT2PDF.EXE ./-oevil > OT.PDF"},
+      {Host::kLinux, "-o x", "TEXT2PDF.EXE './-o x' > OT.PDF"},
+      {Host::kLinux, "a-b", "TEXT2PDF.EXE a-b > OT.PDF"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Compose(c.host, kLayouts[2], c.name).command, c.command) << c.name;

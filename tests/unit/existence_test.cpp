@@ -78,6 +78,7 @@ TEST_P(ExistenceTest, NamesInAFieldAgainstASmallFileSystem) {
       {"*.txt", false},
       {"locked.txt", false},
       {"report.txt\0\0"s, true},
+      {"report.txt\0junk"s, false},  // an embedded NUL is never part of a file name
   };
   for (const Case& c : cases) {
     const Existence result = Test(c.name);
