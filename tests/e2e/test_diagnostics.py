@@ -22,8 +22,7 @@ TRACEBACK_HEADER = b"Image "
 # message table holds: Windows' wording, or Wine's under Wine.
 WIN32_TEXTS = {
     "broken pipe": (b"The pipe has been ended.", b"Broken pipe."),
-    "write to a pipe without reader": (b"The pipe is being closed.", b"Pipe not connected.",
-                                       b"The pipe has been ended.", b"Broken pipe."),
+    "write to a pipe without reader": (b"The pipe is being closed.", b"Pipe not connected."),
 }
 
 
