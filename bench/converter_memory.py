@@ -27,7 +27,10 @@ LINE = b"The quick brown fox jumps over the lazy dog; 0123456789 and some more w
 
 
 def feed(pipe, total, shape):
-    block = (LINE * ((1 << 20) // len(LINE) + 1))[:1 << 20] if shape == "lines" else b"x" * (1 << 20)
+    if shape == "lines":
+        block = (LINE * ((1 << 20) // len(LINE) + 1))[:1 << 20]
+    else:
+        block = b"x" * (1 << 20)
     sent = 0
     try:
         while sent < total:
@@ -59,7 +62,8 @@ def measure(converter, options, total, shape):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--converter", default=os.path.join(ROOT, "build", "posix", "bin", "text2pdf"))
+    parser.add_argument("--converter",
+                        default=os.path.join(ROOT, "build", "posix", "bin", "text2pdf"))
     parser.add_argument("--sizes", default="1,1024", help="input sizes in MB")
     parser.add_argument("--options", default="-c132 -l92", help="converter options")
     args = parser.parse_args()

@@ -296,9 +296,11 @@ class UnwritableOutput(Hostile):
         reason = os.strerror(errno.ENOSPC).encode()
         with open("/dev/full", "wb") as full:
             status, _, err, _ = run([source], stdout=full)
-        self.assertEqual((status, err), (1, b"text2pdf: cannot write the output: " + reason + b"\n"))
+        self.assertEqual((status, err),
+                         (1, b"text2pdf: cannot write the output: " + reason + b"\n"))
         status, _, err, _ = run(["-o", "/dev/full", source])
-        self.assertEqual((status, err), (1, b"text2pdf: cannot write '/dev/full': " + reason + b"\n"))
+        self.assertEqual((status, err),
+                         (1, b"text2pdf: cannot write '/dev/full': " + reason + b"\n"))
 
     def test_output_in_a_missing_folder(self):
         source = self.write("in.txt", b"text\n")

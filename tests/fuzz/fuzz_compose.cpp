@@ -93,7 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::vector<std::string>(parsed.words.begin() + 1, parsed.words.end()));
   if (converter_view.outcome != converter::ParseOutcome::kRun ||
       converter_view.options.input != name || !converter_view.options.output.empty()) {
-    std::fprintf(stderr, "the converter does not read the name as its input file\n"
+    std::fprintf(stderr,
+                 "the converter does not read the name as its input file\n"
                  "name: [%s]\ncommand: [%s]\ninput: [%s] output: [%s] outcome %d\n",
                  name.c_str(), received.c_str(), converter_view.options.input.c_str(),
                  converter_view.options.output.c_str(), static_cast<int>(converter_view.outcome));

@@ -74,15 +74,18 @@ std::vector<unsigned char> DecodeInPieces(const std::string& text,
   std::size_t at = 0;
   std::size_t piece = 0;
   for (;;) {
-    std::size_t count = std::min(text.size() - at, pieces.empty() ? text.size() : pieces[piece++ % pieces.size()]);
+    std::size_t count =
+        std::min(text.size() - at, pieces.empty() ? text.size() : pieces[piece++ % pieces.size()]);
     std::copy(text.begin() + static_cast<std::ptrdiff_t>(at),
-              text.begin() + static_cast<std::ptrdiff_t>(at + count), in.begin() + static_cast<std::ptrdiff_t>(carry));
+              text.begin() + static_cast<std::ptrdiff_t>(at + count),
+              in.begin() + static_cast<std::ptrdiff_t>(carry));
     at += count;
     const bool last = count == 0;
     const std::size_t available = carry + count;
     std::vector<unsigned char> decoded(available + 1);
     std::size_t written = 0;
-    const std::size_t consumed = decoder.Decode(in.data(), available, last, decoded.data(), &written);
+    const std::size_t consumed =
+        decoder.Decode(in.data(), available, last, decoded.data(), &written);
     FUZZ_CHECK(consumed <= available && written <= consumed);
     FUZZ_CHECK(available - consumed <= 3);  // at most a cut sequence is carried
     if (last) FUZZ_CHECK(consumed == available);
@@ -103,11 +106,16 @@ std::optional<std::size_t> Utf8Characters(std::string_view text) {
     const auto b = static_cast<unsigned char>(text[i]);
     std::uint32_t cp = 0;
     std::size_t length = 0;
-    if (b < 0x80) length = 1, cp = b;
-    else if (b >= 0xC2 && b <= 0xDF) length = 2, cp = b & 0x1Fu;
-    else if (b >= 0xE0 && b <= 0xEF) length = 3, cp = b & 0x0Fu;
-    else if (b >= 0xF0 && b <= 0xF4) length = 4, cp = b & 0x07u;
-    else return std::nullopt;
+    if (b < 0x80)
+      length = 1, cp = b;
+    else if (b >= 0xC2 && b <= 0xDF)
+      length = 2, cp = b & 0x1Fu;
+    else if (b >= 0xE0 && b <= 0xEF)
+      length = 3, cp = b & 0x0Fu;
+    else if (b >= 0xF0 && b <= 0xF4)
+      length = 4, cp = b & 0x07u;
+    else
+      return std::nullopt;
     if (i + length > text.size()) return std::nullopt;
     for (std::size_t k = 1; k < length; ++k) {
       const auto c = static_cast<unsigned char>(text[i + k]);
@@ -135,14 +143,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzedDataProvider input(data, size);
 
   static const std::vector<std::string> kKnown = {
-      "-L", "-c132", "-c160", "-l92", "-s6", "-s8", "-v7", "-v8", "-t4", "-A4", "-A3", "-letter",
-      "-x200", "-y1000", "-fCourier-Bold", "-c", "1000", "-l1000", "-s0.001", "-v999.999", "--",
-      "-", "-x72", "-y14400", "-c1", "-l1", "-t100"};
+      "-L",  "-c132",   "-c160",  "-l92",    "-s6",
+      "-s8", "-v7",     "-v8",    "-t4",     "-A4",
+      "-A3", "-letter", "-x200",  "-y1000",  "-fCourier-Bold",
+      "-c",  "1000",    "-l1000", "-s0.001", "-v999.999",
+      "--",  "-",       "-x72",   "-y14400", "-c1",
+      "-l1", "-t100"};
   std::vector<std::string> args;
   const std::size_t count = input.ConsumeIntegralInRange<std::size_t>(0, 6);
   for (std::size_t i = 0; i < count; ++i) {
-    args.push_back(input.ConsumeBool() ? kKnown[input.ConsumeIntegralInRange<std::size_t>(0, kKnown.size() - 1)]
-                                       : input.ConsumeRandomLengthString(12));
+    args.push_back(input.ConsumeBool()
+                       ? kKnown[input.ConsumeIntegralInRange<std::size_t>(0, kKnown.size() - 1)]
+                       : input.ConsumeRandomLengthString(12));
   }
   const PaperSize paper = input.PickValueInArray({kLetter, kA4, kA3});
   std::vector<std::size_t> pieces;
@@ -151,7 +163,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pieces.push_back(input.ConsumeIntegralInRange<std::size_t>(1, 64));
   }
   const bool write_pdf = input.ConsumeIntegralInRange(0, 7) == 0;
-  const std::size_t fail_at = input.ConsumeBool() ? SIZE_MAX : input.ConsumeIntegral<std::uint16_t>();
+  const std::size_t fail_at =
+      input.ConsumeBool() ? SIZE_MAX : input.ConsumeIntegral<std::uint16_t>();
   const std::string text = input.ConsumeRemainingBytesAsString();
 
   const ParseResult parsed = ParseCommandLine(args);
@@ -190,7 +203,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The writer prepares room for a full page at every page, so very large pages are left to the
   // end-to-end tests: here they would cost far more time than they find.
-  if (write_pdf && text.size() < 4096 && std::int64_t{layout.columns} * layout.lines_per_page <= 20000) {
+  if (write_pdf && text.size() < 4096 &&
+      std::int64_t{layout.columns} * layout.lines_per_page <= 20000) {
     MemorySink memory(fail_at);
     PdfWriter writer(memory, layout, options.font, DocumentInfo{"title", "fuzz", 0}, 1);
     Paginator pdf_pages(layout.columns, layout.lines_per_page, options.tab_width, writer);

@@ -24,8 +24,8 @@ char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + '
 // names; names beginning with E, L or U, and the two console names, lose that meaning when an
 // extension follows.
 bool ModelDevice(std::string_view name) {
-  static constexpr std::string_view kNames[] = {"CON",  "USER", "PRN",  "COM1", "COM2", "COM3",
-                                                "COM4", "LPT1", "LPT2", "LPT3", "LPT4", "NUL",
+  static constexpr std::string_view kNames[] = {"CON",  "USER", "PRN",  "COM1",    "COM2",  "COM3",
+                                                "COM4", "LPT1", "LPT2", "LPT3",    "LPT4",  "NUL",
                                                 "AUX",  "ERR",  "LINE", "CONOUT$", "CONIN$"};
   const std::size_t dot = name.rfind('.');
   const std::string_view base = name.substr(0, dot);
@@ -88,11 +88,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   os.full_path_calls.clear();
   const std::string target = full ? *full : tested;
   switch (object_kind) {
-    case 1: os.AddFile(target); break;
-    case 2: os.AddDirectory(target); break;
-    case 3: os.AttributeError(target, platform::err::kAccessDenied); break;
-    case 4: os.AddFile(tested); break;
-    default: break;
+    case 1:
+      os.AddFile(target);
+      break;
+    case 2:
+      os.AddDirectory(target);
+      break;
+    case 3:
+      os.AttributeError(target, platform::err::kAccessDenied);
+      break;
+    case 4:
+      os.AddFile(tested);
+      break;
+    default:
+      break;
   }
 
   const services::Existence result = services::TestExistence(os, text);

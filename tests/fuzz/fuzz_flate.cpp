@@ -2,7 +2,6 @@
 // a row as the page writer reuses it: zlib must decode every stream back to exactly its data, with
 // a valid checksum.
 #include <fuzzer/FuzzedDataProvider.h>
-
 #include <zlib.h>
 
 #include <string>

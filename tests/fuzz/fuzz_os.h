@@ -16,12 +16,12 @@
 
 namespace pageout::fuzz {
 
-#define FUZZ_CHECK(condition)                                                          \
-  do {                                                                                 \
-    if (!(condition)) {                                                                \
+#define FUZZ_CHECK(condition)                                                            \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
       std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                    \
-    }                                                                                  \
+      std::abort();                                                                      \
+    }                                                                                    \
   } while (0)
 
 class FuzzOs : public testing::FakeOs {
@@ -82,8 +82,9 @@ struct BufferLimit {
 
 // The Win32 error codes a failing call may carry in the targets.
 inline constexpr std::uint32_t kSomeErrors[] = {
-    platform::err::kHandleEof, platform::err::kBrokenPipe, platform::err::kOperationAborted,
-    platform::err::kAccessDenied, platform::err::kNotEnoughMemory, 6 /* invalid handle */,
+    platform::err::kHandleEof,         platform::err::kBrokenPipe,
+    platform::err::kOperationAborted,  platform::err::kAccessDenied,
+    platform::err::kNotEnoughMemory,   6 /* invalid handle */,
     platform::err::kPosixErrnoBase | 5 /* EIO */};
 
 }  // namespace pageout::fuzz

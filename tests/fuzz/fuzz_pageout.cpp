@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   os.AddFile(dir + "report.txt");
   os.AddDirectory(dir + "folder");
   std::vector<std::string> arguments{"pageout"};
-  if (input.ConsumeIntegralInRange(0, 3) == 0) arguments.push_back(input.ConsumeRandomLengthString(100));
+  if (input.ConsumeIntegralInRange(0, 3) == 0)
+    arguments.push_back(input.ConsumeRandomLengthString(100));
   // A few names typed in the input also exist, as the first 80 bytes of a line would name them.
   const std::size_t planted = input.ConsumeIntegralInRange<std::size_t>(0, 3);
   const platform::FileKind kind = input.PickValueInArray(
@@ -108,10 +109,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (!given.empty() && given.back() == ' ') given.pop_back();
     if (!given.empty()) right_name = name == given;
   }
-  if (view.outcome != converter::ParseOutcome::kRun || !view.options.output.empty() || !right_name) {
-    std::fprintf(stderr, "the converter is not given the accepted file\ncommand: [%s]\n"
-                 "input: [%s] output: [%s] outcome %d\n", received.c_str(), name.c_str(),
-                 view.options.output.c_str(), static_cast<int>(view.outcome));
+  if (view.outcome != converter::ParseOutcome::kRun || !view.options.output.empty() ||
+      !right_name) {
+    std::fprintf(stderr,
+                 "the converter is not given the accepted file\ncommand: [%s]\n"
+                 "input: [%s] output: [%s] outcome %d\n",
+                 received.c_str(), name.c_str(), view.options.output.c_str(),
+                 static_cast<int>(view.outcome));
     std::abort();
   }
   return 0;

@@ -115,14 +115,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const std::string& candidate : possible) {
     if (input.remaining_bytes() == 0) break;
     switch (input.ConsumeIntegralInRange(0, 7)) {
-      case 0: break;
-      case 1: os.AddDirectory(candidate); break;
-      case 2: os.AttributeError(candidate, platform::err::kAccessDenied); break;
-      case 3: os.AttributeError(candidate, 123 /* invalid name */); break;
+      case 0:
+        break;
+      case 1:
+        os.AddDirectory(candidate);
+        break;
+      case 2:
+        os.AttributeError(candidate, platform::err::kAccessDenied);
+        break;
+      case 3:
+        os.AttributeError(candidate, 123 /* invalid name */);
+        break;
       case 4:
         os.AddFile(candidate);
-        os.child_results[candidate] = {false, -1, input.PickValueInArray<std::uint32_t>(
-                                                       {2, 5, 193, 8, 32, 1, 206})};
+        os.child_results[candidate] = {
+            false, -1, input.PickValueInArray<std::uint32_t>({2, 5, 193, 8, 32, 1, 206})};
         break;
       case 5:
         os.AddFile(candidate);
@@ -163,11 +170,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (comspec) {
     const std::vector<std::string> candidates =
         windows ? ModelCandidates(*comspec)
-                : std::vector<std::string>{comspec->find('/') != std::string::npos
-                                               ? *comspec
-                                               : "./" + *comspec};
+                : std::vector<std::string>{
+                      comspec->find('/') != std::string::npos ? *comspec : "./" + *comspec};
     // A name is tried until one candidate is found: the queries are a prefix of its candidates.
-    while (next < asked.size() && next < candidates.size() && asked[next] == candidates[next]) ++next;
+    while (next < asked.size() && next < candidates.size() && asked[next] == candidates[next])
+      ++next;
     FUZZ_CHECK(next > 0);
   }
   if (windows) {
@@ -178,7 +185,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::string& candidate = asked[next];
       FUZZ_CHECK(candidate.size() < services::kPathEntryBuffer);
       FUZZ_CHECK(candidate.size() > fallback.size() &&
-                 candidate.compare(candidate.size() - fallback.size(), fallback.size(), fallback) == 0);
+                 candidate.compare(candidate.size() - fallback.size(), fallback.size(), fallback) ==
+                     0);
       while (entry < entries.size() && candidate.rfind(entries[entry], 0) != 0) ++entry;
       FUZZ_CHECK(entry < entries.size());
       ++entry;

@@ -3,11 +3,11 @@
 // asked for, failing calls and record buffers that cannot grow.
 //
 // Checks, for every field read: the field holds exactly the bytes of the line that was taken from
-// the stream (up to its LF, one CR before the LF dropped), cut or blank-padded to the field's width;
-// the stream's position stands right after that line, so nothing beyond it is consumed; the record
-// buffer never grows beyond twice the longest line; and every run ends with the diagnostic that
-// belongs to the way the input ended. Without short reads or failures the lines must be exactly
-// those of the stream.
+// the stream (up to its LF, one CR before the LF dropped), cut or blank-padded to the field's
+// width; the stream's position stands right after that line, so nothing beyond it is consumed; the
+// record buffer never grows beyond twice the longest line; and every run ends with the diagnostic
+// that belongs to the way the input ended. Without short reads or failures the lines must be
+// exactly those of the stream.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -51,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace pageout::fuzz;
   FuzzedDataProvider input(data, size);
 
-  const FileKind kind = input.PickValueInArray({FileKind::kConsole, FileKind::kDisk, FileKind::kPipe});
+  const FileKind kind =
+      input.PickValueInArray({FileKind::kConsole, FileKind::kDisk, FileKind::kPipe});
   const bool exact = input.ConsumeBool();
   const std::size_t width = input.PickValueInArray<std::size_t>({1, 80, 80, 7, 300});
   FuzzOs os(input.ConsumeBool() ? platform::Host::kWindows : platform::Host::kLinux);
@@ -115,7 +116,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(os.standard_error.find(number) != std::string::npos);
   FUZZ_CHECK(os.standard_error.find("unit -4, file CONIN$") != std::string::npos);
   // The record buffer is bounded by the longest line (or by the first size).
-  FUZZ_CHECK(BufferLimit::largest <= std::max(services::kInitialRecordBufferSize, 2 * (longest + 1)));
+  FUZZ_CHECK(BufferLimit::largest <=
+             std::max(services::kInitialRecordBufferSize, 2 * (longest + 1)));
   FUZZ_CHECK(os.Output().empty());
   return 0;
 }

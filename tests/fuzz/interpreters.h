@@ -10,9 +10,9 @@
 namespace pageout::fuzz {
 
 struct Parsed {
-  std::vector<std::string> words;  // the converter's argument vector, its own name first
+  std::vector<std::string> words;         // the converter's argument vector, its own name first
   std::vector<std::string> redirections;  // the targets of ">"
-  std::string unsafe;                 // what the interpreter would act on besides the above
+  std::string unsafe;                     // what the interpreter would act on besides the above
 };
 
 // /bin/sh -c command: words split at unquoted blanks, tabs and newlines, quotes removed.
@@ -39,7 +39,8 @@ inline Parsed ParsePosix(std::string_view command) {
       in_word = true;
       i = close;
     } else if (c == '\\') {
-      if (i + 1 == command.size() || command[i + 1] == '\n') return parsed.unsafe = "backslash", parsed;
+      if (i + 1 == command.size() || command[i + 1] == '\n')
+        return parsed.unsafe = "backslash", parsed;
       word += command[++i];
       in_word = true;
     } else if (c == '>') {
@@ -112,7 +113,8 @@ inline Parsed ParseWin32(std::string_view command) {
       if (++i < command.size()) line += command[i];
       continue;
     }
-    if (!quoted && (c == '&' || c == '|' || c == '<')) return parsed.unsafe = std::string("unquoted ") + c, parsed;
+    if (!quoted && (c == '&' || c == '|' || c == '<'))
+      return parsed.unsafe = std::string("unquoted ") + c, parsed;
     if (!quoted && c == '>') {
       if (!parsed.redirections.empty()) return parsed.unsafe = "two redirections", parsed;
       std::size_t start = i + 1;

@@ -35,7 +35,8 @@ NAMES = [b"report.txt", b"  report.txt  ", b"my file.txt", b"nul", b"Con", b"CON
          b"COM1.TXT", b"PRN.LST", b"NUL.", b"LPT1.TXT", b"CONOUT$.X", b"*.txt", b"a?b",
          b"C:\\NUL", b"folder", b"report.txt\x00\x00", b"x" * 300]
 PATHS = [b"C:\\Windows\\system32;C:\\Windows", b'"C:\\a;b";Z:\\nowhere', b";;;C:\\bin\\;",
-         b'"Z:\\unbalanced;C:\\bin', b"\\\\server\\share;C:\\bin", b"C:\\" + b"d" * 258 + b";C:\\bin"]
+         b'"Z:\\unbalanced;C:\\bin', b"\\\\server\\share;C:\\bin",
+         b"C:\\" + b"d" * 258 + b";C:\\bin"]
 FILE_NAMES = [b"in.txt", b"my file.txt", b"it's mine.txt", b"a&b;c|d.txt", b"$HOME and `x`.txt",
               b"x>y<z.txt", b"tab\there.txt", b"(sub) * ?.txt", b"  lead and inner.txt",
               b"n" * 76 + b".txt", b"a+b,c:d@e%f=g", b"hat^s"]
@@ -48,7 +49,8 @@ SEEDS = {
     "fuzz_path_search": [p + b"\x00cmd.exe" for p in PATHS] + PATHS,
     "fuzz_compose": FILE_NAMES,
     "fuzz_pageout": DIALOGUES,
-    "fuzz_converter": [SAMPLE[:1200], "Grüße € ½\r\n\f\tx\n".encode("utf-8"), b"\xff\xfe\x00\x80\r"],
+    "fuzz_converter": [SAMPLE[:1200], "Grüße € ½\r\n\f\tx\n".encode("utf-8"),
+                       b"\xff\xfe\x00\x80\r"],
     "fuzz_flate": [SAMPLE[:1200], b"a" * 300, bytes(range(256))],
 }
 

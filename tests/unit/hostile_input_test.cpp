@@ -1,9 +1,9 @@
 // Regression tests for faults that fuzzing found. A test named DISABLED_ states the sound behaviour
 // of a fault that is reported and not yet mended; the mend enables it (and removes the matching
 // skip in the fuzz target).
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "services/command.h"
 #include "tests/unit/fake_os.h"
