@@ -7,6 +7,10 @@ each converter it prints the wall time, the throughput, the CPU time, the size o
 peak resident memory (/usr/bin/time; for a pipeline the largest of its processes and their sum).
 text2pdf runs in the three layouts the front end composes; the others run with their defaults.
 
+On a shared machine the load changes during a run, so the converters run in rounds, one after
+the other in each round, and the best round of each counts (--rounds, default 3). A converter
+that takes longer than a minute runs in the first round only.
+
 Debian packages: enscript a2ps ghostscript cups-filters (and time). Not part of the tests.
 
 Usage: bench/converter_bench.py [--converter build/posix/bin/text2pdf] [--sizes 1,100]
@@ -103,12 +107,14 @@ def main():
     parser.add_argument("--sizes", default="1,100", help="input sizes in MB, comma-separated")
     parser.add_argument("--work", default="/tmp/text2pdf-bench")
     parser.add_argument("--skip-others", action="store_true", help="run text2pdf only")
+    parser.add_argument("--rounds", type=int, default=3)
     args = parser.parse_args()
     sizes = [float(s) for s in args.sizes.split(",")]
     os.makedirs(args.work, exist_ok=True)
     inputs = make_inputs(args.work, sizes)
 
-    print(f"cores: {os.cpu_count()}, load average before: {os.getloadavg()[0]:.2f}")
+    print(f"cores: {os.cpu_count()}, load average before: {os.getloadavg()[0]:.2f}, "
+          f"best of {args.rounds} rounds")
     header = (f"{'converter':24} {'input MB':>8} {'wall s':>8} {'MB/s':>8} {'CPU s':>8} "
               f"{'output bytes':>13} {'out/in':>7} {'peak RSS KiB':>12} {'sum RSS KiB':>11}")
     results = {}
@@ -117,17 +123,27 @@ def main():
         megabytes = os.path.getsize(source) / (1024 * 1024)
         print()
         print(header)
-        for name, build in converters(args, args.work):
-            out = os.path.join(args.work, "out.pdf")
-            if os.path.exists(out):
-                os.unlink(out)
-            stages, redirect = build(source, out)
-            wall, cpu, peak, total = timed(stages, redirect, args.work)
-            size_out = os.path.getsize(out)
+        best = {}
+        for round_number in range(args.rounds):
+            for name, build in converters(args, args.work):
+                if round_number > 0 and best[name][0] > 60:
+                    continue
+                out = os.path.join(args.work, "out.pdf")
+                if os.path.exists(out):
+                    os.unlink(out)
+                stages, redirect = build(source, out)
+                wall, cpu, peak, total = timed(stages, redirect, args.work)
+                size_out = os.path.getsize(out)
+                previous = best.get(name, (wall, cpu, size_out, peak, total))
+                if wall <= previous[0]:
+                    previous = (wall, cpu, size_out) + previous[3:]
+                best[name] = previous[:3] + (max(peak, previous[3]), max(total, previous[4]))
+        for name, (wall, cpu, size_out, peak, total) in best.items():
             results[(name, size)] = (megabytes / wall, size_out, peak)
             print(f"{name:24} {megabytes:8.1f} {wall:8.2f} {megabytes / wall:8.1f} {cpu:8.2f} "
                   f"{size_out:13d} {size_out / os.path.getsize(source):7.3f} {peak:12d} "
                   f"{total:11d}", flush=True)
+        print(f"load average after: {os.getloadavg()[0]:.2f}")
 
     largest = max(sizes)
     ours = [n for n, _ in LAYOUTS]
