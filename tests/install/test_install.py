@@ -249,6 +249,18 @@ class Zip(harness.TestCase):
         width, height = page_size(out)
         self.assertGreater(width, height)
 
+    def test_pageout_from_the_package_converts_through_the_system_interpreter(self):
+        # COMSPEC unset: pageout finds cmd.exe along PATH, and cmd.exe finds the packaged converter.
+        # The emulator associates no program with PDF files, so the viewer command only fails.
+        harness.PAGEOUT = os.path.join(self.bin, "pageout.exe")
+        path = harness.windows_path(self.bin) + ";C:\\windows\\system32;C:\\windows"
+        result = self.runner.run(["sample.txt"], comspec=harness.UNSET, path=path)
+        self.assertRun(result, stdout=BANNER, stderr=None, status=0)
+        self.assertNotIn(b"apperr", result.stderr)
+        text = check_pdf(self, os.path.join(self.work, "OT.PDF"))
+        check_sample_text(self, text)
+        self.assertIn(DIGITS_132, text)
+
     def test_pageout_from_the_package_runs_the_layout_commands(self):
         harness.PAGEOUT = os.path.join(self.bin, "pageout.exe")
         result = self.runner.run(["sample.txt"], path=harness.windows_path(self.bin))
