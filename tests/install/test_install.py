@@ -20,7 +20,6 @@ import shutil
 import stat
 import subprocess
 import sys
-import tempfile
 import unittest
 import zipfile
 
