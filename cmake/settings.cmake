@@ -3,13 +3,14 @@ set(CMAKE_CXX_STANDARD 20)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)
 set(CMAKE_CXX_EXTENSIONS OFF)
 
+option(PAGEOUT_WERROR "Treat warnings as errors" ON)
+
 add_library(pageout_settings INTERFACE)
 target_compile_options(pageout_settings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion -Wno-sign-compare
   $<$<BOOL:${PAGEOUT_WERROR}>:-Werror>)
 target_include_directories(pageout_settings INTERFACE ${PROJECT_SOURCE_DIR})
 
-option(PAGEOUT_WERROR "Treat warnings as errors" ON)
 option(PAGEOUT_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 
 if(PAGEOUT_SANITIZE)
