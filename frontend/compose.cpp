@@ -46,14 +46,18 @@ std::size_t ComposeConverterCommand(platform::Host host, const Layout& layout,
   services::AssignField(command, {});
 
   const std::string_view field = services::View(file_name);
-  const std::size_t end = services::TrimmedLength(field);
+  // The name ends where the existence test ends it: NULs after it are fill like the blanks, and
+  // would cut the command short if they stood in it.
+  std::size_t end = services::TrimmedLength(field);
+  while (end > 0 && (field[end - 1] == ' ' || field[end - 1] == '\0')) --end;
   const std::size_t leading = std::min(field.find_first_not_of(' '), end);
   const std::string_view name = field.substr(leading, end - leading);
   // The converter would read a name beginning with a dash as an option (-oFILE alone sends the
   // document elsewhere); with the current directory in front it stays the input file's name.
   const std::string_view directory =
       name.starts_with('-') ? (host == platform::Host::kWindows ? ".\\" : "./") : "";
-  if (!directory.empty() || NeedsQuoting(host, name)) {
+  const bool trailing_fill = end != services::TrimmedLength(field);
+  if (!directory.empty() || trailing_fill || NeedsQuoting(host, name)) {
     // The leading blanks stay in front of the opening quote, as they stand in the field.
     const std::string path = std::string(directory) + std::string(name);
     const std::string text =

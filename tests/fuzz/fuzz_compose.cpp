@@ -39,6 +39,13 @@ bool PossibleName(bool windows, std::string_view name) {
   return true;
 }
 
+// The converter's input for a name: a name beginning with a dash comes behind the current
+// directory, so that the converter does not take it for an option.
+std::string ExpectedInput(bool windows, const std::string& name) {
+  if (name.front() != '-') return name;
+  return (windows ? ".\\" : "./") + name;
+}
+
 }  // namespace
 }  // namespace pageout::fuzz
 
@@ -57,6 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string name(view.substr(start, end - start));
   if (name.empty() || !PossibleName(windows, name)) return -1;  // not worth keeping in the corpus
   if (!OpenCommandFault(windows, name).empty()) return -1;
+  // No name with a NUL is composed: argument 1 cannot hold one, and the existence test rejects a
+  // typed one.
+  if (name.find('\0') != std::string::npos) return -1;
 
   // The buffer sits between two guards that must stay untouched.
   struct {
@@ -92,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const converter::ParseResult converter_view = converter::ParseCommandLine(
       std::vector<std::string>(parsed.words.begin() + 1, parsed.words.end()));
   if (converter_view.outcome != converter::ParseOutcome::kRun ||
-      converter_view.options.input != name || !converter_view.options.output.empty()) {
+      converter_view.options.input != ExpectedInput(windows, name) ||
+      !converter_view.options.output.empty()) {
     std::fprintf(stderr,
                  "the converter does not read the name as its input file\n"
                  "name: [%s]\ncommand: [%s]\ninput: [%s] output: [%s] outcome %d\n",

@@ -10,6 +10,7 @@
 // device name.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <optional>
 #include <string>
 
 #include "services/existence.h"
@@ -42,11 +43,13 @@ bool ModelDevice(std::string_view name) {
   return false;
 }
 
-std::string TestedName(std::string_view text) {
+// The tested name, or nullopt when it holds a NUL: no file name does, so the test asks nothing.
+std::optional<std::string> TestedName(std::string_view text) {
   std::string_view name = text.substr(0, 256);
   while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
   while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.remove_suffix(1);
-  return std::string(name.substr(0, name.find('\0')));
+  if (name.find('\0') != std::string_view::npos) return std::nullopt;
+  return std::string(name);
 }
 
 }  // namespace
@@ -63,7 +66,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t long_path = input.ConsumeIntegralInRange<std::size_t>(240, 300);
   const int object_kind = input.ConsumeIntegralInRange(0, 4);
   const std::string text = input.ConsumeRemainingBytesAsString();
-  const std::string tested = TestedName(text);
+  const std::optional<std::string> name = TestedName(text);
+  if (!name) {
+    const services::Existence result = services::TestExistence(os, text);
+    FUZZ_CHECK(result.status == 0 && result.exists == 0);
+    FUZZ_CHECK(os.attribute_queries.empty() && os.full_path_calls.empty());
+    return 0;
+  }
+  const std::string& tested = *name;
 
   switch (full_path_kind) {
     case 1:  // the platform cannot form a full path

@@ -35,8 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   os.AddFile(dir + "report.txt");
   os.AddDirectory(dir + "folder");
   std::vector<std::string> arguments{"pageout"};
-  if (input.ConsumeIntegralInRange(0, 3) == 0)
-    arguments.push_back(input.ConsumeRandomLengthString(100));
+  if (input.ConsumeIntegralInRange(0, 3) == 0) {
+    // An argument is a C string: it ends at its first NUL.
+    const std::string argument = input.ConsumeRandomLengthString(100);
+    arguments.push_back(argument.substr(0, argument.find('\0')));
+  }
   // A few names typed in the input also exist, as the first 80 bytes of a line would name them.
   const std::size_t planted = input.ConsumeIntegralInRange<std::size_t>(0, 3);
   const platform::FileKind kind = input.PickValueInArray(
@@ -101,13 +104,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const converter::ParseResult view = converter::ParseCommandLine(
       std::vector<std::string>(parsed.words.begin() + 1, parsed.words.end()));
   const std::string& name = view.options.input;
+  // A name beginning with a dash comes behind the current directory, so that it is no option.
+  const std::string directory = windows ? ".\\" : "./";
+  const std::string typed =
+      name.rfind(directory + "-", 0) == 0 ? name.substr(directory.size()) : name;
   // A name given as argument 1 is converted without a question; a typed one must exist.
-  bool right_name = !name.empty() && services::TestExistence(os, name).exists != 0;
+  bool right_name = !name.empty() && services::TestExistence(os, typed).exists != 0;
   if (arguments.size() > 1) {
     std::string given = arguments[1].substr(0, frontend::kFileNameSize);
     given.erase(0, std::min(given.find_first_not_of(' '), given.size()));
     while (!given.empty() && given.back() == ' ') given.pop_back();
-    if (!given.empty()) right_name = name == given;
+    if (!given.empty()) {
+      right_name = name == given || (given.front() == '-' && name == directory + given);
+    }
   }
   if (view.outcome != converter::ParseOutcome::kRun || !view.options.output.empty() ||
       !right_name) {

@@ -135,10 +135,6 @@ inline Parsed ParseWin32(std::string_view command) {
 // targets skip the inputs that show it (its regression tests in tests/unit are disabled until the
 // mend); the mend removes its line here. Returns what is wrong, or nothing.
 inline std::string_view OpenCommandFault(bool windows, std::string_view name) {
-  if (!name.empty() && name.front() == '-') {
-    return "a name beginning with '-' reaches the converter as an option (or, alone, as standard "
-           "input)";
-  }
   const std::size_t percent = name.find('%');
   if (windows && percent != std::string_view::npos &&
       name.find('%', percent + 2) != std::string_view::npos) {
@@ -152,9 +148,6 @@ inline std::string_view OpenCommandFault(bool windows, std::string_view name) {
   if (windows && name.find('"') != std::string_view::npos) {
     return "a double quote in a name given as argument 1 (no file name holds one) unbalances the "
            "quotes, so that the interpreter no longer sees the redirection";
-  }
-  if (name.find('\0') != std::string_view::npos) {
-    return "a NUL in the name cuts the command, its closing quote and its redirection included";
   }
   return {};
 }

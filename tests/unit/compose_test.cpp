@@ -93,6 +93,9 @@ TEST(ComposeTest, NamesTheInterpreterWouldSplitAreQuoted) {
       {Host::kLinux, "-oevil", "TEXT2PDF.EXE ./-oevil > OT.PDF"},
       {Host::kLinux, "-o x", "TEXT2PDF.EXE './-o x' > OT.PDF"},
       {Host::kLinux, "a-b", "TEXT2PDF.EXE a-b > OT.PDF"},
+      // NULs after the name are fill, as for the existence test, and never reach the command.
+      {Host::kLinux, std::string("a.txt\0\0 \0", 9), "TEXT2PDF.EXE a.txt > OT.PDF"},
+      {Host::kWindows, std::string("a b\0", 4), "TEXT2PDF.EXE \"a b\" > OT.PDF"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Compose(c.host, kLayouts[2], c.name).command, c.command) << c.name;
