@@ -19,7 +19,8 @@ function(pageout_trace_table target)
   get_filename_component(source ${arg_SOURCE} ABSOLUTE)
   # One contiguous code range per routine: the table's record covers exactly that range, so the
   # compiler must not move the routine's rarely run blocks into a separate section.
-  set_property(SOURCE ${source} APPEND PROPERTY COMPILE_OPTIONS -g -fno-reorder-blocks-and-partition)
+  set_property(SOURCE ${source} APPEND PROPERTY COMPILE_OPTIONS -g
+    $<$<CXX_COMPILER_ID:GNU>:-fno-reorder-blocks-and-partition>)
   # A change of the generator relinks the target, which runs the step again.
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/trace_table.py)
   add_custom_command(TARGET ${target} POST_BUILD
