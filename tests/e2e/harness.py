@@ -18,11 +18,14 @@ files and the fake interpreter's log.
 """
 
 import os
+import pty
 import re
+import select
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 # Passed for the comspec argument of Runner.run to start pageout without COMSPEC.
@@ -260,6 +263,52 @@ class Runner:
                 calls = parse_log(f.read())
         return Result(out if out is not None else b"", err, process.returncode, calls)
 
+
+
+class TerminalSession:
+    """pageout on a pseudo-terminal (POSIX), for TestCase classes: start_on_terminal forks it with
+    the terminal as its console, and read_until collects what the terminal shows in self.output."""
+
+    def start_on_terminal(self, env, close=()):
+        """Starts pageout in self.work with env, the descriptors in close closed: (pid, fd)."""
+        pid, fd = pty.fork()
+        if pid == 0:
+            try:
+                os.chdir(self.work)
+                for number in close:
+                    os.close(number)
+                os.execve(PAGEOUT, [PAGEOUT], env)
+            finally:
+                os._exit(127)
+        self.addCleanup(os.close, fd)
+        return pid, fd
+
+    def read_until(self, fd, ending, timeout=30):
+        """Collects the terminal's output until it ends with ending (None: until the program has
+        closed the terminal)."""
+        deadline = time.monotonic() + timeout
+        while ending is None or not self.output.endswith(ending):
+            left = deadline - time.monotonic()
+            if left <= 0:
+                self.fail("terminal shows %r, waiting for %r" % (self.output, ending))
+            ready, _, _ = select.select([fd], [], [], left)
+            if not ready:
+                continue
+            try:
+                data = os.read(fd, 4096)
+            except OSError:
+                data = b""
+            if not data:
+                if ending is None:
+                    return
+                self.fail("terminal closed showing %r, waiting for %r" % (self.output, ending))
+            self.output += data
+
+    def finish(self, pid, fd):
+        """Reads until the program closes the terminal; its exit status."""
+        self.read_until(fd, None)
+        _, status = os.waitpid(pid, 0)
+        return os.waitstatus_to_exitcode(status)
 
 class TestCase(unittest.TestCase):
     """A test with its own temporary folder and a Runner working in it."""

@@ -6,7 +6,6 @@ elsewhere: here only its first line."""
 
 import errno
 import os
-import pty
 import select
 import signal
 import subprocess
@@ -290,7 +289,7 @@ class ControlEvents(Processes):
                          self.runner.expected_calls(converter(LANDSCAPE_132, "in.txt")))
 
 
-class TerminalKeys(Processes):
+class TerminalKeys(harness.TerminalSession, Processes):
     """The keys on a real terminal (a pseudo-terminal; POSIX): the terminal sends its signal to
     the whole foreground process group, the command interpreter included while it runs."""
 
@@ -307,41 +306,7 @@ class TerminalKeys(Processes):
     def start(self):
         env = dict(os.environ, COMSPEC=harness.FAKE_SHELL, PAGEOUT_FAKE_SHELL_LOG=self.runner.log,
                    PAGEOUT_FAKE_SHELL_SLEEP="60", PAGEOUT_E2E_MARK=self.mark)
-        pid, fd = pty.fork()
-        if pid == 0:
-            try:
-                os.chdir(self.work)
-                os.execve(harness.PAGEOUT, [harness.PAGEOUT], env)
-            finally:
-                os._exit(127)
-        self.addCleanup(os.close, fd)
-        return pid, fd
-
-    def show_until(self, fd, ending, timeout=30):
-        """Collects the terminal's output until it ends with ending (None: until the program has
-        closed the terminal)."""
-        deadline = time.monotonic() + timeout
-        while ending is None or not self.output.endswith(ending):
-            left = deadline - time.monotonic()
-            if left <= 0:
-                self.fail("terminal shows %r, waiting for %r" % (self.output, ending))
-            ready, _, _ = select.select([fd], [], [], left)
-            if not ready:
-                continue
-            try:
-                data = os.read(fd, 4096)
-            except OSError:
-                data = b""
-            if not data:
-                if ending is None:
-                    return
-                self.fail("terminal closed showing %r, waiting for %r" % (self.output, ending))
-            self.output += data
-
-    def finish(self, pid, fd):
-        self.show_until(fd, None)
-        _, status = os.waitpid(pid, 0)
-        return os.waitstatus_to_exitcode(status)
+        return self.start_on_terminal(env)
 
     def assertControlEnd(self, status, name, expected):
         # The terminal turns each LF into CR LF: the line's CR CR LF shows as CR CR CR LF.
@@ -355,15 +320,15 @@ class TerminalKeys(Processes):
             with self.subTest(name.decode()):
                 self.output = b""
                 pid, fd = self.start()
-                self.show_until(fd, NAME_PROMPT)
+                self.read_until(fd, NAME_PROMPT)
                 os.write(fd, key)
                 self.assertControlEnd(self.finish(pid, fd), name, status)
 
     def test_ctrl_c_while_the_interpreter_runs_ends_both(self):
         pid, fd = self.start()
-        self.show_until(fd, NAME_PROMPT)
+        self.read_until(fd, NAME_PROMPT)
         os.write(fd, b"in.txt\r")
-        self.show_until(fd, LANDSCAPE_QUESTION)
+        self.read_until(fd, LANDSCAPE_QUESTION)
         os.write(fd, b"\r")
         self.wait_for(lambda: self.logged_calls(self.runner.log) == 1, "the interpreter's record")
         interpreters = self.marked(self.mark, os.path.basename(harness.FAKE_SHELL))

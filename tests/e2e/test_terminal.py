@@ -3,10 +3,7 @@ each reply after the prompt, and the next output starts on the next line. POSIX 
 
 import errno
 import os
-import pty
 import re
-import select
-import time
 
 import harness
 from texts import (BANNER, BANNER_ITEM_1, BANNER_ITEM_2, BANNER_TITLE, END_OF_INPUT,
@@ -36,7 +33,7 @@ def render(stream):
     return [bytes(line) for line in lines]
 
 
-class Terminal(harness.TestCase):
+class Terminal(harness.TerminalSession, harness.TestCase):
     def setUp(self):
         super().setUp()
         if self.runner.win32:
@@ -47,43 +44,7 @@ class Terminal(harness.TestCase):
     def start(self, close=()):
         env = dict(os.environ, COMSPEC=self.runner.comspec,
                    PAGEOUT_FAKE_SHELL_LOG=self.runner.log)
-        pid, fd = pty.fork()
-        if pid == 0:
-            try:
-                os.chdir(self.work)
-                for number in close:
-                    os.close(number)
-                os.execve(harness.PAGEOUT, [harness.PAGEOUT], env)
-            finally:
-                os._exit(127)
-        self.addCleanup(os.close, fd)
-        return pid, fd
-
-    def read_until(self, fd, ending, timeout=30):
-        """Collects the terminal's output until it ends with ending (None: until the program has
-        closed the terminal)."""
-        deadline = time.monotonic() + timeout
-        while ending is None or not self.output.endswith(ending):
-            left = deadline - time.monotonic()
-            if left <= 0:
-                self.fail("terminal shows %r, waiting for %r" % (self.output, ending))
-            ready, _, _ = select.select([fd], [], [], left)
-            if not ready:
-                continue
-            try:
-                data = os.read(fd, 4096)
-            except OSError:
-                data = b""
-            if not data:
-                if ending is None:
-                    return
-                self.fail("terminal closed showing %r, waiting for %r" % (self.output, ending))
-            self.output += data
-
-    def finish(self, pid, fd):
-        self.read_until(fd, None)
-        _, status = os.waitpid(pid, 0)
-        return os.waitstatus_to_exitcode(status)
+        return self.start_on_terminal(env, close)
 
     def converse(self, close=()):
         """Types a name and two answers, each after its prompt has appeared."""
