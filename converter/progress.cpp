@@ -28,7 +28,9 @@ Progress::Progress(Host& host, bool enabled, std::uint64_t total)
 void Progress::Update(std::uint64_t done) {
   if (!enabled_) return;
   auto now = std::chrono::steady_clock::now();
-  if (now - last_ < kInterval) return;
+  // The line shows from the first update on, so that a large file that converts within one
+  // interval still shows it; after that it is rewritten once an interval.
+  if (shown_ != 0 && now - last_ < kInterval) return;
   last_ = now;
   std::string line =
       FormatProgress(done, total_, std::chrono::duration<double>(now - start_).count());

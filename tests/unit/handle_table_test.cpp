@@ -49,7 +49,8 @@ TEST(HandleTable, BuildsCountFlagsAndHandlesUpToTheLastSlotThatTravels) {
     const Bytes block = BuildHandleTable(c.slots);
     EXPECT_EQ(block, c.expected);
     const std::size_t count =
-        block[0] | block[1] << 8 | block[2] << 16 | std::size_t{block[3]} << 24;
+        std::size_t{block[0]} | std::size_t{block[1]} << 8 | std::size_t{block[2]} << 16 |
+        std::size_t{block[3]} << 24;
     EXPECT_EQ(block.size(), 4 + 5 * count);
   }
 }
