@@ -22,13 +22,41 @@ void AssignPositions(std::span<char> command, std::size_t first, std::size_t las
 
 bool NeedsQuoting(platform::Host host, std::string_view name) {
   if (host == platform::Host::kWindows) {
-    return name.find_first_of(" \t&|<>^()") != std::string_view::npos;
+    return name.find_first_of(" \t&|<>^()\"%") != std::string_view::npos;
   }
   return !std::all_of(name.begin(), name.end(), IsPosixSafe);
 }
 
 std::string QuoteName(platform::Host host, std::string_view name) {
-  if (host == platform::Host::kWindows) return "\"" + std::string(name) + "\"";
+  if (host == platform::Host::kWindows) {
+    // One argument for the converter's parser of its command line: backslashes stay as they are
+    // unless a quote follows them, the closing one included; then they are doubled and a quote
+    // of the name becomes \".
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (char c : name) {
+      if (c == '"') quoted.append(backslashes + 1, '\\');
+      backslashes = c == '\\' ? backslashes + 1 : 0;
+      quoted += c;
+    }
+    quoted.append(backslashes, '\\');
+    quoted += '"';
+    if (name.find_first_of("\"%") == std::string_view::npos) return quoted;
+    // The interpreter expands %NAME% even between quotes, and a quote of the name would end its
+    // quoted stretch early. Written with every special character escaped by ^ instead, the text
+    // has no quoted stretch at all; a ^ right after each % (escaping the character that follows)
+    // keeps it from starting the name of a variable.
+    std::string escaped;
+    bool after_percent = false;
+    for (char c : quoted) {
+      if (after_percent || std::string_view("^&|<>()\"").find(c) != std::string_view::npos) {
+        escaped += '^';
+      }
+      escaped += c;
+      after_percent = c == '%';
+    }
+    return escaped;
+  }
   std::string quoted = "'";
   for (char c : name) {
     if (c == '\'') {

@@ -18,11 +18,14 @@ constexpr std::size_t kCommandBufferSize = 160;
 constexpr std::size_t kCommandCapacity = 35 + 2 + 4 * kFileNameSize + kRedirection.size();
 
 // Whether the interpreter of host would split or reinterpret name: on Win32 a blank, tab or one of
-// & | < > ^ ( ); on POSIX any character outside A-Z a-z 0-9 _ . / + , : @ % = -.
+// & | < > ^ ( ) " %; on POSIX any character outside A-Z a-z 0-9 _ . / + , : @ % = -.
 bool NeedsQuoting(platform::Host host, std::string_view name);
 
-// name as one argument for the interpreter of host: in double quotes on Win32, in single quotes
-// on POSIX (a ' inside written as '\'').
+// name as one argument for the interpreter of host and the program it starts. On Win32 in double
+// quotes, with backslashes before a quote doubled and a quote inside written as \"; a name with a
+// " or a % has every quote and special character escaped with ^ in addition, and a ^ right after
+// each %, so that the interpreter neither expands a variable nor ends a quoted stretch inside it. On POSIX
+// in single quotes (a ' inside written as '\'').
 std::string QuoteName(platform::Host host, std::string_view name);
 
 // Composes the converter command of layout for the file-name field into command and returns its

@@ -39,6 +39,14 @@ void InstallControlHandler(ControlHandler handler);
 constexpr unsigned kStopGraceSeconds = 5;
 void StopMainThread(int exit_status);
 
+// Called on the main thread when a command it waited for has ended, before it goes on. A control
+// event that arrived meanwhile (the Ctrl+C that ended the command reaches the program too) is
+// being handled on the control thread, which may not have run yet: this waits there for the
+// handler to stop the main thread and end the process, so that no further command starts. Returns
+// at once when no event has arrived. command_status is the command's exit status, which on Win32
+// tells a command ended by Ctrl+C.
+void HoldForControlEvent(int command_status);
+
 // Ends the process at once with status, without running exit handlers or destructors: the end of a
 // process whose main thread has been stopped and may hold anything the ordinary exit would tear
 // down. The program's output is never buffered in the process, so nothing is lost.

@@ -1,12 +1,18 @@
 #include "platform/faults.h"
 
+#include <poll.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <semaphore.h>
 #include <signal.h>
+#if defined(__linux__)
+#include <sys/signalfd.h>
+#endif
 #include <sys/mman.h>
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -72,14 +78,58 @@ ControlEvent EventFor(int signal) {
   }
 }
 
-// The control signals are blocked in every thread and taken here with sigwait, so the handler runs
-// as ordinary code on a thread of its own, the way the console's handler thread calls it on
-// Windows: it may format, write and end the process through exit without the limits of a signal
-// handler.
-void* ControlThread(void*) {
+// Set by the control thread once a control signal has arrived for it, before the signal leaves the
+// pending set: a signal sent before a given moment is therefore either still pending or seen here.
+std::atomic<bool> g_control_arrived{false};
+
+// Waits for the next control signal and takes it. On Linux the thread first waits for one to be
+// pending, records its arrival and only then takes it, so that no moment exists at which the
+// signal has been taken but its arrival is not yet known; elsewhere the arrival is recorded as
+// soon as sigwait returns.
+int g_control_descriptor = -1;
+
+// The descriptor the control signals are read from, or -1 where there is none. It never takes the
+// place of a closed standard descriptor, which the console channels open a terminal into.
+int OpenControlDescriptor() {
+#if defined(__linux__)
+  const int descriptor = signalfd(-1, &g_control_signals, SFD_CLOEXEC);
+  if (descriptor < 0 || descriptor > STDERR_FILENO) return descriptor;
+  const int moved = fcntl(descriptor, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  close(descriptor);
+  return moved;
+#else
+  return -1;
+#endif
+}
+
+int TakeControlSignal() {
+#if defined(__linux__)
+  if (const int descriptor = g_control_descriptor; descriptor >= 0) {
+    for (;;) {
+      pollfd ready {descriptor, POLLIN, 0};
+      if (poll(&ready, 1, -1) != 1) continue;
+      g_control_arrived.store(true);
+      signalfd_siginfo info {};
+      if (read(descriptor, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        return static_cast<int>(info.ssi_signo);
+      }
+    }
+  }
+#endif
   for (;;) {
     int signal = 0;
     if (sigwait(&g_control_signals, &signal) != 0) continue;
+    g_control_arrived.store(true);
+    return signal;
+  }
+}
+
+// The control signals are blocked in every thread and taken here, so the handler runs as ordinary
+// code on a thread of its own, the way the console's handler thread calls it on Windows: it may
+// format, write and end the process through exit without the limits of a signal handler.
+void* ControlThread(void*) {
+  for (;;) {
+    const int signal = TakeControlSignal();
     if (g_control_handler != nullptr && g_control_handler(EventFor(signal))) continue;
     // Declined: the signal's default action applies, as it would have without a handler.
     struct sigaction action {};
@@ -93,6 +143,19 @@ void* ControlThread(void*) {
     pthread_kill(pthread_self(), signal);
   }
   return nullptr;
+}
+
+bool ControlSignalArrived() {
+  // The pending set first: a signal that leaves it afterwards has set the flag before it left.
+  sigset_t pending;
+  if (sigpending(&pending) == 0) {
+    for (int signal : kControlSignals) {
+      if (sigismember(&g_control_signals, signal) == 1 && sigismember(&pending, signal) == 1) {
+        return true;
+      }
+    }
+  }
+  return g_control_arrived.load();
 }
 
 // --- Fault guard ----------------------------------------------------------------------------------
@@ -274,6 +337,7 @@ void InstallControlHandler(ControlHandler handler) {
   }
   const sigset_t& set = g_control_signals;
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  g_control_descriptor = OpenControlDescriptor();
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
   pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
@@ -303,6 +367,19 @@ void StopMainThread(int exit_status) {
 }
 
 void EndProcessNow(int status) { _exit(status); }
+
+void HoldForControlEvent(int) {
+  if (g_control_handler == nullptr || !pthread_equal(pthread_self(), g_main_thread) ||
+      !ControlSignalArrived()) {
+    return;
+  }
+  // The control thread stops this thread with its stop signal and ends the process; this thread
+  // only waits for that, with nothing else let in.
+  sigset_t only_stop;
+  sigfillset(&only_stop);
+  if (g_stop_signal != 0) sigdelset(&only_stop, g_stop_signal);
+  for (;;) sigsuspend(&only_stop);
+}
 
 void RunGuarded(void (*body)(void* context), void* context, FaultHandler handler) {
   g_fault_handler = handler;

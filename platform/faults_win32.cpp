@@ -26,10 +26,19 @@ DWORD WINAPI EndAfterGrace(LPVOID status) {
   ExitProcess(static_cast<UINT>(reinterpret_cast<INT_PTR>(status)));
 }
 
+// Set as soon as the console's thread for an event the handler takes has started.
+LONG volatile g_control_arrived = 0;
+
+// How long the main thread waits for the console's thread after a command that Ctrl+C ended: the
+// console starts the threads for the event in each of its processes in no fixed order.
+constexpr DWORD kControlArrivalMilliseconds = 2000;
+constexpr DWORD kControlArrivalStep = 10;
+
 // The console calls this on a thread it creates for the event. FALSE passes the event on to the
 // next handler in the chain, in the end the default one that ends the process.
 BOOL WINAPI OnControlEvent(DWORD type) {
   if (g_control_handler == nullptr) return FALSE;
+  if (EventFor(type) != ControlEvent::kOther) InterlockedExchange(&g_control_arrived, 1);
   return g_control_handler(EventFor(type)) ? TRUE : FALSE;
 }
 
@@ -103,6 +112,21 @@ void StopMainThread(int exit_status) {
 }
 
 void EndProcessNow(int status) { ExitProcess(static_cast<UINT>(status)); }
+
+void HoldForControlEvent(int command_status) {
+  if (g_control_handler == nullptr || GetCurrentThreadId() != g_main_thread_id) return;
+  // A command that Ctrl+C ended says so in its status; the console's thread for this process may
+  // still be on its way, so it gets a short while to arrive.
+  if (static_cast<DWORD>(command_status) == STATUS_CONTROL_C_EXIT) {
+    for (DWORD waited = 0; waited < kControlArrivalMilliseconds && g_control_arrived == 0;
+         waited += kControlArrivalStep) {
+      Sleep(kControlArrivalStep);
+    }
+  }
+  if (g_control_arrived == 0) return;
+  // The handler suspends this thread and ends the process.
+  for (;;) Sleep(INFINITE);
+}
 
 void RunGuarded(void (*body)(void* context), void* context, FaultHandler handler) {
   g_fault_handler = handler;

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "platform/errors_posix.h"
+#include "platform/faults.h"
 #include "platform/os.h"
 #include "platform/path_posix.h"
 
@@ -41,6 +42,13 @@ int ToFd(Handle handle) { return static_cast<int>(handle); }
   return rc == 0 ? buffer : nullptr;
 }
 [[maybe_unused]] const char* ErrorText(const char* text, const char*) { return text; }
+
+// The result of a child that ran and ended with status. A Ctrl+C that ended it reached this
+// program too: the program goes no further than this while the event is handled.
+ChildResult Ended(std::int32_t status) {
+  HoldForControlEvent(status);
+  return {true, status, 0};
+}
 
 class PosixOs final : public Os {
  public:
@@ -184,11 +192,11 @@ class PosixOs final : public Os {
 
     int status = 0;
     while (waitpid(child, &status, 0) == -1) {
-      if (errno != EINTR) return {true, -1, 0};
+      if (errno != EINTR) return Ended(-1);
     }
-    if (WIFEXITED(status)) return {true, WEXITSTATUS(status), 0};
-    if (WIFSIGNALED(status)) return {true, 128 + WTERMSIG(status), 0};
-    return {true, -1, 0};
+    if (WIFEXITED(status)) return Ended(WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) return Ended(128 + WTERMSIG(status));
+    return Ended(-1);
   }
 
   void WriteStandardError(const char* bytes, std::size_t size) override {

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "platform/faults.h"
 #include "platform/handle_table.h"
 #include "platform/os.h"
 #include "platform/runtime_handles_win32.h"
@@ -159,6 +160,9 @@ class Win32Os final : public Os {
     if (GetExitCodeProcess(process.hProcess, &exit_code) == 0) exit_code = 0xFFFFFFFFu;
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
+    // A Ctrl+C that ended the command reached this program too: it goes no further while the
+    // event is handled.
+    HoldForControlEvent(static_cast<std::int32_t>(exit_code));
     return {true, static_cast<std::int32_t>(exit_code), 0};
   }
 

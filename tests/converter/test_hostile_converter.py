@@ -30,20 +30,9 @@ PIECE = 256 * 1024
 COLUMNS, LINES = 80, 60
 
 
-# Runs a program as its own child and writes the child's peak resident size to the file named by
-# PEAK_FILE. A process's peak counts the memory of the process it was forked from, so the program
-# is forked from this small one rather than from the test with its large buffers.
-PEAK_WRAPPER = """
-import os, sys
-pid = os.fork()
-if pid == 0:
-    os.execv(sys.argv[1], sys.argv[1:])
-_, status, usage = os.wait4(pid, 0)
-with open(os.environ["PEAK_FILE"], "w") as f:
-    f.write(str(usage.ru_maxrss * 1024))
-code = os.waitstatus_to_exitcode(status)
-sys.exit(code if code >= 0 else 128 - code)
-"""
+# Runs a program and writes its peak resident size to the file named by PEAK_FILE.
+PEAK_WRAPPER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools",
+                            "peak_rss.py")
 
 
 def command(*args):
@@ -63,7 +52,7 @@ def run(args, stdin=None, stdout=subprocess.PIPE, input_bytes=None, timeout=900)
         argv[0] = shutil.which(argv[0]) or argv[0]
         with open(err_path, "wb") as err_file, open(out_path, "wb") as out_file:
             process = subprocess.Popen(
-                [sys.executable, "-c", PEAK_WRAPPER] + argv,
+                [sys.executable, PEAK_WRAPPER] + argv,
                 stdin=subprocess.PIPE if input_bytes is not None else stdin,
                 stdout=out_file if stdout == subprocess.PIPE else stdout, stderr=err_file,
                 env=dict(os.environ, PEAK_FILE=peak_path))

@@ -51,13 +51,24 @@ class CommandLineRun(harness.TestCase):
         special = ["a&b.txt", "a|b", "x<y", "x>y", "hat^s", "(paren)"]
         if not self.runner.win32:
             special += ["it's.txt", "semi;colon", "$HOME", "star*", "back`tick`", "tab\there"]
-        plain = ["plain-name_1.txt", "dir/sub/file.txt", "a+b,c:d@e%f=g"]
+        plain = ["plain-name_1.txt", "dir/sub/file.txt", "a+b,c:d@e=g"]
+        if self.runner.win32:
+            # Backslashes before the closing quote are doubled; a % or a quote leaves nothing in
+            # quotes for the interpreter, where it would expand %NAME%, and escapes with ^ instead.
+            exact = [("my dir\\", '"my dir\\\\"'), ("100% sure", '^"100%^ sure^"'),
+                     ("a%PATH%b", '^"a%^PATH%^b^"'), ('a" & x', '^"a\\^" ^& x^"')]
+        else:
+            plain.append("a%f")
+            exact = []
         for name in special:
             with self.subTest(name):
                 self.expect_converter_run(self.runner.run([name]), self.runner.quoted(name))
         for name in plain:
             with self.subTest(name):
                 self.expect_converter_run(self.runner.run([name]), name)
+        for name, command_name in exact:
+            with self.subTest(name):
+                self.expect_converter_run(self.runner.run([name]), command_name)
 
     def test_very_long_argument_is_still_a_command_line_run(self):
         if self.runner.win32:

@@ -288,6 +288,32 @@ class ControlEvents(Processes):
         self.assertEqual([call.received for call in calls],
                          self.runner.expected_calls(converter(LANDSCAPE_132, "in.txt")))
 
+    def test_ctrl_c_that_ends_the_interpreter_first_starts_no_further_command(self):
+        # The interpreter sends the program SIGINT and ends at once, so the program sees its
+        # command end while the event may not yet have been taken: it must not go on to the
+        # viewer. Several runs, since the order of the two is the scheduler's.
+        if self.runner.win32:
+            self.skipTest("the interpreter interrupts its parent on POSIX")
+        self.write("in.txt")
+        log = os.path.join(self.runner.io, "interpreter.log")
+        env = dict(os.environ, COMSPEC=harness.FAKE_SHELL, PAGEOUT_FAKE_SHELL_LOG=log,
+                   PAGEOUT_FAKE_SHELL_INTERRUPT_PARENT="1")
+        for name in ("PAGEOUT_FAKE_SHELL_READ_LINE", "PAGEOUT_FAKE_SHELL_EXIT",
+                     "PAGEOUT_FAKE_SHELL_SLEEP"):
+            env.pop(name, None)
+        for run in range(10):
+            with self.subTest(run=run):
+                if os.path.exists(log):
+                    os.remove(log)
+                done = subprocess.run([harness.PAGEOUT, "in.txt"], stdin=subprocess.DEVNULL,
+                                      capture_output=True, cwd=self.work, env=env, timeout=60)
+                self.assertEqual((done.stdout, done.stderr, done.returncode),
+                                 (BANNER, control_line(b"control-C"), 130))
+                with open(log, "rb") as f:
+                    calls = harness.parse_log(f.read())
+                self.assertEqual([call.received for call in calls],
+                                 self.runner.expected_calls(converter(LANDSCAPE_132, "in.txt")))
+
 
 class TerminalKeys(harness.TerminalSession, Processes):
     """The keys on a real terminal (a pseudo-terminal; POSIX): the terminal sends its signal to

@@ -39,17 +39,9 @@ def severe(number, text):
     return b"apperr: severe (%d): %s\r\r\n" % (number, text)
 
 
-PEAK_WRAPPER = """
-import os, sys
-pid = os.fork()
-if pid == 0:
-    os.execv(sys.argv[1], sys.argv[1:])
-_, status, usage = os.wait4(pid, 0)
-with open(os.environ["PEAK_FILE"], "w") as f:
-    f.write(str(usage.ru_maxrss * 1024))
-code = os.waitstatus_to_exitcode(status)
-sys.exit(code if code >= 0 else 128 - code)
-"""
+# Runs a program and writes its peak resident size to the file named by PEAK_FILE.
+PEAK_WRAPPER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools",
+                            "peak_rss.py")
 
 
 def tree(folder):
@@ -120,7 +112,7 @@ class Hostile(harness.TestCase):
         process of its own rather than from this test."""
         peak_file = os.path.join(self.runner.io, "peak")
         with open(stdin_path, "rb") as stdin:
-            status = subprocess.run([sys.executable, "-c", PEAK_WRAPPER, harness.PAGEOUT],
+            status = subprocess.run([sys.executable, PEAK_WRAPPER, harness.PAGEOUT],
                                     stdin=stdin, stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL, cwd=self.work, timeout=300,
                                     env=dict(os.environ, PEAK_FILE=peak_file,

@@ -82,17 +82,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The command as the system passes it on: a C string.
   std::string received = os.starts[0].args[2];
-  for (const frontend::Layout& layout : frontend::kLayouts) {
-    if (received.rfind(layout.prefix, 0) != 0) continue;
-    // The name as the field holds it after the prefix's blank.
-    std::string name = received.substr(layout.prefix.size() + 1);
-    name = name.substr(0, name.rfind(" > OT.PDF"));
-    while (!name.empty() && name.front() == ' ') name.erase(0, 1);
-    if (!OpenCommandFault(windows, name).empty()) return 0;
-    if (!name.empty() && (name.front() == '\'' || name.front() == '"')) name.erase(0, 1);
-    if (!OpenCommandFault(windows, name).empty()) return 0;
-    break;
-  }
   received = received.substr(0, received.find('\0'));
   const Parsed parsed = windows ? ParseWin32(received) : ParsePosix(received);
   if (!parsed.unsafe.empty() || parsed.redirections != std::vector<std::string>{"OT.PDF"} ||

@@ -11,6 +11,9 @@
 //
 // With PAGEOUT_FAKE_SHELL_EXIT=<n> the interpreter ends with exit code n (0 otherwise). With
 // PAGEOUT_FAKE_SHELL_SLEEP=<seconds> it waits that long after writing its record, before it ends.
+// With PAGEOUT_FAKE_SHELL_INTERRUPT_PARENT=1 (POSIX) it sends SIGINT to the process that started
+// it and ends at once with 130, the way an interpreter ends that a Ctrl+C reached before its
+// parent took the same event.
 #pragma once
 
 #include <cstdlib>
@@ -37,9 +40,11 @@ inline unsigned RequestedSleepSeconds() {
   return text == nullptr ? 0u : static_cast<unsigned>(std::strtoul(text, nullptr, 10));
 }
 
-inline bool LineReadRequested() {
-  const char* text = std::getenv("PAGEOUT_FAKE_SHELL_READ_LINE");
+inline bool Requested(const char* name) {
+  const char* text = std::getenv(name);
   return text != nullptr && std::string(text) == "1";
 }
+
+inline bool LineReadRequested() { return Requested("PAGEOUT_FAKE_SHELL_READ_LINE"); }
 
 }  // namespace pageout::test_tools

@@ -1,6 +1,7 @@
 // A fake command interpreter: logs the arguments it receives and, when asked, one line of its
 // standard input. See fake_shell_log.h.
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,6 +45,10 @@ int main(int argc, char** argv) {
     const ssize_t put = write(fd, record.data(), record.size());
     close(fd);
     if (put != static_cast<ssize_t>(record.size())) return 125;
+  }
+  if (pageout::test_tools::Requested("PAGEOUT_FAKE_SHELL_INTERRUPT_PARENT")) {
+    kill(getppid(), SIGINT);
+    return 130;
   }
   for (unsigned left = pageout::test_tools::RequestedSleepSeconds(); left > 0;) left = sleep(left);
   return pageout::test_tools::RequestedExitCode();

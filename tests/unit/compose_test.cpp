@@ -1,7 +1,10 @@
 #include "frontend/compose.h"
 
 #include <array>
+#include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -96,6 +99,13 @@ TEST(ComposeTest, NamesTheInterpreterWouldSplitAreQuoted) {
       // NULs after the name are fill, as for the existence test, and never reach the command.
       {Host::kLinux, std::string("a.txt\0\0 \0", 9), "TEXT2PDF.EXE a.txt > OT.PDF"},
       {Host::kWindows, std::string("a b\0", 4), "TEXT2PDF.EXE \"a b\" > OT.PDF"},
+      // Backslashes are doubled only before a quote, the closing one included.
+      {Host::kWindows, "my dir\\", "TEXT2PDF.EXE \"my dir\\\\\" > OT.PDF"},
+      {Host::kWindows, "a b\\c", "TEXT2PDF.EXE \"a b\\c\" > OT.PDF"},
+      // A % or a quote leaves no quoted stretch to the interpreter: everything special is escaped.
+      {Host::kWindows, "100% sure", "TEXT2PDF.EXE ^\"100%^ sure^\" > OT.PDF"},
+      {Host::kWindows, "a%PATH%b", "TEXT2PDF.EXE ^\"a%^PATH%^b^\" > OT.PDF"},
+      {Host::kWindows, "a\" & x", "TEXT2PDF.EXE ^\"a\\^\" ^& x^\" > OT.PDF"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Compose(c.host, kLayouts[2], c.name).command, c.command) << c.name;
@@ -103,13 +113,99 @@ TEST(ComposeTest, NamesTheInterpreterWouldSplitAreQuoted) {
 }
 
 TEST(ComposeTest, SpecialCharactersOfEachHost) {
-  for (char c : std::string(" \t&|<>^()")) {
+  for (char c : std::string(" \t&|<>^()\"")) {
     EXPECT_TRUE(NeedsQuoting(Host::kWindows, std::string("a") + c)) << int{c};
     EXPECT_TRUE(NeedsQuoting(Host::kLinux, std::string("a") + c)) << int{c};
   }
-  for (char c : std::string(";$'*?\"`!#~[]{}\\\x80")) {
+  EXPECT_TRUE(NeedsQuoting(Host::kWindows, "a%"));
+  EXPECT_FALSE(NeedsQuoting(Host::kLinux, "a%"));
+  for (char c : std::string(";$'*?`!#~[]{}\\\x80")) {
     EXPECT_FALSE(NeedsQuoting(Host::kWindows, std::string("a") + c)) << int{c};
     EXPECT_TRUE(NeedsQuoting(Host::kLinux, std::string("a") + c)) << int{c};
+  }
+}
+
+// What the Win32 command interpreter does to a command line given with /c, as far as a quoted name
+// meets it: %NAME% of a defined variable is replaced; then, outside a quoted stretch, ^ takes the
+// next character literally and & | < > would end the command (nullopt).
+std::optional<std::string> Interpret(const std::string& line,
+                                     const std::map<std::string, std::string>& variables) {
+  std::string expanded;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const std::size_t close = line[i] == '%' ? line.find('%', i + 1) : std::string::npos;
+    if (close != std::string::npos) {
+      const auto variable = variables.find(line.substr(i + 1, close - i - 1));
+      if (variable != variables.end()) {
+        expanded += variable->second;
+        i = close;
+        continue;
+      }
+    }
+    expanded += line[i];
+  }
+  std::string result;
+  bool quoted = false;
+  for (std::size_t i = 0; i < expanded.size(); ++i) {
+    const char c = expanded[i];
+    if (c == '"') quoted = !quoted;
+    if (!quoted && c == '^' && i + 1 < expanded.size()) {
+      result += expanded[++i];
+      continue;
+    }
+    if (!quoted && std::string_view("&|<>").find(c) != std::string_view::npos) return std::nullopt;
+    result += c;
+  }
+  return result;
+}
+
+// How a Win32 program splits its command line into arguments.
+std::vector<std::string> SplitArguments(const std::string& line) {
+  std::vector<std::string> arguments;
+  std::string current;
+  bool quoted = false;
+  bool any = false;
+  for (std::size_t i = 0; i < line.size();) {
+    std::size_t backslashes = 0;
+    while (i < line.size() && line[i] == '\\') ++backslashes, ++i;
+    if (i < line.size() && line[i] == '"') {
+      current.append(backslashes / 2, '\\');
+      if (backslashes % 2 == 1) {
+        current += '"';
+      } else {
+        quoted = !quoted;
+      }
+      any = true;
+      ++i;
+      continue;
+    }
+    current.append(backslashes, '\\');
+    if (backslashes > 0) any = true;
+    if (i == line.size()) break;
+    if (!quoted && (line[i] == ' ' || line[i] == '\t')) {
+      if (any) arguments.push_back(current);
+      current.clear();
+      any = false;
+    } else {
+      current += line[i];
+      any = true;
+    }
+    ++i;
+  }
+  if (any) arguments.push_back(current);
+  return arguments;
+}
+
+TEST(ComposeTest, WindowsNamesReachTheConverterUnchanged) {
+  const std::map<std::string, std::string> variables = {{"PATH", "C:\\x"}, {"A", "1"}, {" ", "2"}};
+  const std::string names[] = {
+      "my file.txt", "a&b|c<d>e^f(g)", "dir\\", "my dir\\\\", "a\\\"b", "\"", "\"\"", "a\" & x & \"b",
+      "100% sure", "a%PATH%b", "%A%%A%", "% %", "%", "^%A%^", "\\\"%PATH%\\", "-o x",
+  };
+  for (const std::string& name : names) {
+    const std::optional<std::string> line =
+        Interpret("TEXT2PDF.EXE " + QuoteName(Host::kWindows, name), variables);
+    ASSERT_TRUE(line.has_value()) << name;
+    EXPECT_EQ(SplitArguments(*line), (std::vector<std::string>{"TEXT2PDF.EXE", name})) << name;
   }
 }
 
@@ -120,6 +216,9 @@ TEST(ComposeTest, NoNameOverflowsTheCommand) {
   };
   const Case cases[] = {
       {Host::kWindows, std::string(80, '&')},
+      {Host::kWindows, std::string(80, '"')},
+      {Host::kWindows, std::string(80, '%')},
+      {Host::kWindows, "\\\"" + std::string(78, '\\')},
       {Host::kWindows, " " + std::string(79, '(')},
       {Host::kLinux, std::string(80, '\'')},
       {Host::kLinux, "x" + std::string(78, ' ') + "y"},
