@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 need_i386
 apt_install build-essential cmake python3 zlib1g-dev libunwind-dev googletest \
   g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 qpdf poppler-utils xdg-utils \
-  clang libclang-rt-14-dev valgrind
+  clang libclang-rt-14-dev valgrind file
 
 export PAGEOUT_WINEPREFIX="$PWD/build/wineprefix"
 status=0
