@@ -1,7 +1,7 @@
 #include "platform/faults.h"
 
-#include <poll.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <semaphore.h>
 #include <signal.h>
@@ -82,10 +82,6 @@ ControlEvent EventFor(int signal) {
 // pending set: a signal sent before a given moment is therefore either still pending or seen here.
 std::atomic<bool> g_control_arrived{false};
 
-// Waits for the next control signal and takes it. On Linux the thread first waits for one to be
-// pending, records its arrival and only then takes it, so that no moment exists at which the
-// signal has been taken but its arrival is not yet known; elsewhere the arrival is recorded as
-// soon as sigwait returns.
 int g_control_descriptor = -1;
 
 // The descriptor the control signals are read from, or -1 where there is none. It never takes the
@@ -102,6 +98,10 @@ int OpenControlDescriptor() {
 #endif
 }
 
+// Waits for the next control signal and takes it. On Linux the thread first waits for one to be
+// pending, records its arrival and only then takes it, so that no moment exists at which the
+// signal has been taken but its arrival is not yet known; elsewhere the arrival is recorded as
+// soon as sigwait returns.
 int TakeControlSignal() {
 #if defined(__linux__)
   if (const int descriptor = g_control_descriptor; descriptor >= 0) {
