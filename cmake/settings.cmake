@@ -18,6 +18,11 @@ if(PAGEOUT_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(PAGEOUT_FUZZ)
+  add_compile_options(
+    -fsanitize-coverage-ignorelist=${PROJECT_SOURCE_DIR}/tests/fuzz/coverage_ignore.txt)
+endif()
+
 if(WIN32)
   target_compile_definitions(pageout_settings INTERFACE
     WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)

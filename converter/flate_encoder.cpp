@@ -12,6 +12,7 @@ namespace pageout::converter {
 namespace {
 
 constexpr int kHashBits = 15;
+constexpr std::size_t kTableSize = std::size_t{1} << kHashBits;
 constexpr std::uint32_t kWindow = 32768;
 constexpr std::size_t kMinMatch = 4;
 constexpr std::size_t kMaxMatch = 258;
@@ -113,22 +114,24 @@ void EnsureTwoSymbols(std::uint32_t* counts, int symbols) {
 // (as inflaters demand) whenever two or more symbols occur. Ties are broken by symbol number, so
 // the result depends on the counts alone.
 void BuildLengths(const std::uint32_t* counts, int symbols, int limit, std::uint8_t* lengths) {
-  std::vector<int> used;
+  // Fixed arrays: a block builds three codes, and a page is often a block of its own.
+  std::array<int, kLiteralCodes> used;
+  std::size_t leaves = 0;
   for (int s = 0; s < symbols; ++s) {
     lengths[s] = 0;
-    if (counts[s] != 0) used.push_back(s);
+    if (counts[s] != 0) used[leaves++] = s;
   }
-  if (used.empty()) return;
-  if (used.size() == 1) {
+  if (leaves == 0) return;
+  if (leaves == 1) {
     lengths[used[0]] = 1;
     return;
   }
-  std::stable_sort(used.begin(), used.end(),
-                   [&](int a, int b) { return counts[a] < counts[b]; });
+  std::sort(used.begin(), used.begin() + static_cast<std::ptrdiff_t>(leaves), [&](int a, int b) {
+    return counts[a] != counts[b] ? counts[a] < counts[b] : a < b;
+  });
   // Two queues: the leaves in ascending order, and the inner nodes, which come out ascending too.
-  const std::size_t leaves = used.size();
-  std::vector<std::uint64_t> weight(2 * leaves - 1);
-  std::vector<std::size_t> parent(2 * leaves - 1, 0);
+  std::array<std::uint64_t, 2 * kLiteralCodes> weight;
+  std::array<std::size_t, 2 * kLiteralCodes> parent;
   for (std::size_t i = 0; i < leaves; ++i) weight[i] = counts[used[i]];
   std::size_t next_leaf = 0;
   std::size_t next_inner = leaves;
@@ -145,7 +148,8 @@ void BuildLengths(const std::uint32_t* counts, int symbols, int limit, std::uint
     parent[pick[0]] = node;
     parent[pick[1]] = node;
   }
-  std::vector<int> depth(2 * leaves - 1, 0);
+  std::array<int, 2 * kLiteralCodes> depth;
+  depth[2 * leaves - 2] = 0;
   for (std::size_t node = 2 * leaves - 2; node-- > 0;) depth[node] = depth[parent[node]] + 1;
 
   // Limit the lengths, then restore the Kraft sum to exactly one: lengthen the deepest codes
@@ -261,7 +265,7 @@ class BitWriter {
 }  // namespace
 
 FlateEncoder::FlateEncoder()
-    : table_(std::size_t{1} << kHashBits, 0),
+    : table_(std::make_unique<std::uint32_t[]>(kTableSize)),
       literal_counts_(kLiteralCodes, 0),
       distance_counts_(kDistanceCodes, 0) {
   tokens_.reserve(kBlockTokens);
@@ -280,7 +284,7 @@ void FlateEncoder::Compress(const std::string& text, std::string* out) {
   // Positions in the table are counted across calls, so the table never needs clearing: an entry
   // from an earlier string lies below `base`. Start afresh before the count could overflow.
   if (base_ > 0xF0000000u - size) {
-    std::fill(table_.begin(), table_.end(), 0);
+    std::fill_n(table_.get(), kTableSize, 0u);
     base_ = 1;
   }
   const std::uint32_t base = base_;
@@ -356,18 +360,21 @@ void FlateEncoder::WriteBlock(bool last, std::string* out) {
 
   // Both lists of lengths in one, run-length coded: 16 repeats the previous length 3-6 times,
   // 17 and 18 stand for 3-10 and 11-138 zeros.
-  std::vector<std::uint8_t> all(literal_lengths.begin(), literal_lengths.begin() + literals);
-  all.insert(all.end(), distance_lengths.begin(), distance_lengths.begin() + distances);
-  std::vector<std::uint16_t> runs;  // symbol | extra value << 8
+  std::array<std::uint8_t, kLiteralCodes + kDistanceCodes> all;
+  const std::size_t all_size = static_cast<std::size_t>(literals + distances);
+  std::copy_n(literal_lengths.begin(), literals, all.begin());
+  std::copy_n(distance_lengths.begin(), distances, all.begin() + literals);
+  std::array<std::uint16_t, kLiteralCodes + kDistanceCodes> runs;  // symbol | extra value << 8
+  std::size_t run_count = 0;
   std::array<std::uint32_t, 19> length_counts{};
   auto add = [&](int symbol, int extra) {
-    runs.push_back(static_cast<std::uint16_t>(symbol | extra << 8));
+    runs[run_count++] = static_cast<std::uint16_t>(symbol | extra << 8);
     ++length_counts[static_cast<std::size_t>(symbol)];
   };
-  for (std::size_t i = 0; i < all.size();) {
+  for (std::size_t i = 0; i < all_size;) {
     const std::uint8_t length = all[i];
     std::size_t run = 1;
-    while (i + run < all.size() && all[i + run] == length) ++run;
+    while (i + run < all_size && all[i + run] == length) ++run;
     i += run;
     if (length == 0) {
       while (run >= 11) {
@@ -421,7 +428,8 @@ void FlateEncoder::WriteBlock(bool last, std::string* out) {
     writer.Put(code_lengths[kLengthCodeOrder[static_cast<std::size_t>(k)]], 3);
   }
   static constexpr std::array<int, 3> kRunExtraBits{2, 3, 7};
-  for (std::uint16_t run : runs) {
+  for (std::size_t r = 0; r < run_count; ++r) {
+    const std::uint16_t run = runs[r];
     const int symbol = run & 0xFF;
     writer.Put(code_codes[static_cast<std::size_t>(symbol)], code_lengths[static_cast<std::size_t>(symbol)]);
     if (symbol >= 16) writer.Put(static_cast<std::uint32_t>(run >> 8), kRunExtraBits[static_cast<std::size_t>(symbol - 16)]);
